@@ -1,0 +1,256 @@
+#include "editing.h"
+
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+namespace recordio {
+namespace {
+
+__extension__ using u128 = unsigned __int128;
+
+// Powers of ten exactly representable in double precision.
+constexpr std::array<double, 23> kExactPowers = [] {
+  std::array<double, 23> p{};
+  double v = 1.0;
+  for (double& e : p) {
+    e = v;
+    v *= 10.0;
+  }
+  return p;
+}();
+
+constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
+  std::array<std::uint64_t, 20> p{};
+  std::uint64_t v = 1;
+  for (std::uint64_t& e : p) {
+    e = v;
+    v *= 10;
+  }
+  return p;
+}();
+
+// Writes the decimal digits of v backwards, ending just before `end`; returns the first digit.
+char* digits_backwards(char* end, u128 v) {
+  do {
+    *--end = static_cast<char>('0' + static_cast<int>(v % 10));
+    v /= 10;
+  } while (v != 0);
+  return end;
+}
+
+char* digits_backwards(char* end, std::uint64_t v) {
+  do {
+    *--end = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  return end;
+}
+
+// Places sign and text in a field of w characters by the F and E editing rules: a leading "0"
+// dropped when it alone does not fit, asterisks when the rest does not fit, blanks on the left.
+void place(char* field, int w, bool minus, const char* text, std::size_t length) {
+  std::size_t need = length + (minus ? 1 : 0);
+  const auto width = static_cast<std::size_t>(w);
+  if (need == width + 1 && length > 0 && text[0] == '0') {
+    ++text;
+    --length;
+    --need;
+  }
+  if (need > width) {
+    std::memset(field, '*', width);
+    return;
+  }
+  std::memset(field, ' ', width - need);
+  char* at = field + (width - need);
+  if (minus) *at++ = '-';
+  std::memcpy(at, text, length);
+}
+
+// The text of |v| with d decimals, rounded as printf's "%#.*f" does: exactly, ties to even.
+// Returns its length; `text` needs room for 420 + d characters.
+std::size_t fixed_text(float v, int d, char* text, bool& nonzero) {
+  const auto bits = std::bit_cast<std::uint32_t>(v);
+  const unsigned biased = (bits >> 23) & 0xffu;
+  // |v| = m * 2^e exactly.
+  const std::uint64_t m = biased == 0 ? (bits & 0x7fffffu) : ((bits & 0x7fffffu) | 0x800000u);
+  const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
+  if (d <= 19 && e <= 39) {
+    // Scale by 10^d and round the binary point away; m * 10^d stays below 2^88.
+    const std::uint64_t scale = kPowersOfTen[static_cast<std::size_t>(d)];
+    const u128 scaled = static_cast<u128>(m) * scale;
+    u128 n;
+    if (e >= 0) {
+      n = scaled << e;
+    } else if (-e >= 89) {
+      n = 0;  // below half a unit of the last decimal
+    } else {
+      const u128 one = 1;
+      const u128 rest = scaled & ((one << -e) - 1);
+      const u128 half = one << (-e - 1);
+      n = scaled >> -e;
+      if (rest > half || (rest == half && (n & 1) != 0)) ++n;
+    }
+    nonzero = n != 0;
+    char buffer[80];
+    char* const end = buffer + sizeof buffer;
+    char* first;
+    if ((n >> 64) == 0) {
+      const auto n64 = static_cast<std::uint64_t>(n);
+      first = digits_backwards(end - d - 1, n64 / scale);
+      std::uint64_t fraction = n64 % scale;
+      for (char* p = end - 1; p >= end - d; --p) {
+        *p = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+      }
+    } else {
+      first = digits_backwards(end - d - 1, n / scale);
+      u128 fraction = n % scale;
+      for (char* p = end - 1; p >= end - d; --p) {
+        *p = static_cast<char>('0' + static_cast<int>(fraction % 10));
+        fraction /= 10;
+      }
+    }
+    end[-d - 1] = '.';
+    const auto length = static_cast<std::size_t>(end - first);
+    std::memcpy(text, first, length);
+    return length;
+  }
+  // Huge magnitudes and many decimals: the standard library's exact conversion, which rounds as
+  // printf does.
+  const std::to_chars_result r = std::to_chars(text, text + 420 + d, static_cast<double>(std::fabs(v)),
+                                               std::chars_format::fixed, d);
+  auto length = static_cast<std::size_t>(r.ptr - text);
+  if (d == 0) text[length++] = '.';
+  nonzero = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] >= '1' && text[i] <= '9') nonzero = true;
+  }
+  return length;
+}
+
+}  // namespace
+
+float decimal_to_float(bool negative, const char* digits, int count, long exponent) {
+  double magnitude;
+  if (count <= 15 && exponent >= -22 && exponent <= 22) {
+    // Both operands exact: one correctly rounded operation gives the correctly rounded result.
+    std::uint64_t m = 0;
+    for (int i = 0; i < count; ++i) m = m * 10 + static_cast<std::uint64_t>(digits[i] - '0');
+    const double dm = static_cast<double>(m);
+    magnitude = exponent >= 0 ? dm * kExactPowers[static_cast<std::size_t>(exponent)]
+                              : dm / kExactPowers[static_cast<std::size_t>(-exponent)];
+  } else {
+    char text[Format::kMaxNumericWidth + 32];
+    std::memcpy(text, digits, static_cast<std::size_t>(count));
+    char* end = text + count;
+    *end++ = 'e';
+    end = std::to_chars(end, text + sizeof text, exponent).ptr;
+    const std::from_chars_result r = std::from_chars(text, end, magnitude);
+    if (r.ec == std::errc::result_out_of_range) {
+      // Beyond the range of double precision: an infinity above, a zero below.
+      magnitude = exponent > 0 ? HUGE_VAL : 0.0;
+    }
+  }
+  const auto single = static_cast<float>(magnitude);
+  return negative ? -single : single;
+}
+
+void write_fixed(char* field, float v, int w, int d) {
+  const double value = v;
+  if (std::isnan(value)) {
+    place(field, w, false, "nan", 3);
+    return;
+  }
+  if (std::isinf(value)) {
+    // An infinity keeps its sign, so that -inf is not mistaken for +inf.
+    place(field, w, value < 0, "inf", 3);
+    return;
+  }
+  char stack_text[512];
+  std::string heap_text;
+  char* text = stack_text;
+  if (d > 80) {
+    heap_text.resize(static_cast<std::size_t>(d) + 420);
+    text = heap_text.data();
+  }
+  bool nonzero = false;
+  const std::size_t length = fixed_text(v, d, text, nonzero);
+  place(field, w, std::signbit(value) && nonzero, text, length);
+}
+
+void write_exponential(char* field, float v, int w, int d) {
+  const double value = v;
+  if (std::isnan(value) || std::isinf(value)) {
+    place(field, w, std::isinf(value) && value < 0, std::isnan(value) ? "nan" : "inf", 3);
+    return;
+  }
+  // 0.d1...dd E+ee: the d significant digits of |v|, the exponent one above printf's.
+  const int significant = d > 0 ? d : 1;
+  char digits[600];
+  const int n = std::snprintf(digits, sizeof digits, "%.*e", significant - 1, std::fabs(value));
+  const char* e_mark = std::strchr(digits, 'e');
+  int exponent = value == 0.0 ? 0 : std::atoi(e_mark + 1) + 1;
+  (void)n;
+  char text[700];
+  std::size_t length = 0;
+  text[length++] = '0';
+  text[length++] = '.';
+  for (const char* p = digits; p < e_mark && static_cast<int>(length) < d + 2; ++p) {
+    if (*p != '.') text[length++] = *p;
+  }
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  if (magnitude <= 99) text[length++] = 'E';
+  text[length++] = exponent < 0 ? '-' : '+';
+  char exponent_digits[16];
+  const int k = std::snprintf(exponent_digits, sizeof exponent_digits, magnitude <= 99 ? "%02d" : "%03d",
+                              magnitude);
+  std::memcpy(text + length, exponent_digits, static_cast<std::size_t>(k));
+  length += static_cast<std::size_t>(k);
+  const bool nonzero = value != 0.0;
+  place(field, w, std::signbit(value) && nonzero, text, length);
+}
+
+void write_characters(char* field, const char* item, std::size_t n, std::size_t w) {
+  if (w == 0) w = n;
+  if (w > n) {
+    std::memset(field, ' ', w - n);
+    std::memcpy(field + (w - n), item, n);
+  } else {
+    std::memcpy(field, item, w);
+  }
+}
+
+std::size_t list_real_text(float v, char (&text)[32]) {
+  const double value = v;
+  text[0] = ' ';
+  text[1] = std::signbit(value) && !std::isnan(value) ? '-' : ' ';
+  char* body = text + 2;
+  std::size_t length;
+  if (value == 0.0) {
+    std::memcpy(body, "0.", 2);
+    length = 2;
+  } else {
+    length = static_cast<std::size_t>(std::snprintf(body, 28, "%.9G", std::fabs(value)));
+    const bool letter = body[0] >= 'A' && body[0] <= 'Z';
+    char* e_mark = static_cast<char*>(std::memchr(body, 'E', length));
+    const bool point = std::memchr(body, '.', length) != nullptr;
+    if (!letter && !point) {
+      if (e_mark == nullptr) {
+        body[length++] = '.';
+      } else {
+        std::memmove(e_mark + 1, e_mark, static_cast<std::size_t>(body + length - e_mark));
+        *e_mark = '.';
+        ++length;
+      }
+    }
+  }
+  return length + 2;
+}
+
+}  // namespace recordio

@@ -1,0 +1,164 @@
+#include "format.h"
+
+#include <memory>
+#include <utility>
+
+#include "terminator.h"
+
+namespace recordio {
+
+// Recursive descent over a format text. Blanks between the parts of a format are insignificant;
+// inside a literal they are kept.
+class FormatParser {
+ public:
+  explicit FormatParser(std::string_view text) : text_(text) {}
+
+  std::optional<Format> parse() {
+    skip_blanks();
+    if (!eat('(')) return std::nullopt;
+    if (!list(0)) return std::nullopt;
+    skip_blanks();
+    if (at_ != text_.size()) return std::nullopt;
+    return std::move(format_);
+  }
+
+ private:
+  static constexpr char kSoh2 = '\x02';  // a literal delimiter, like the apostrophe
+
+  // A parenthesised list after its "(", through its ")".
+  bool list(int depth) {
+    skip_blanks();
+    if (eat(')')) return true;  // an empty list
+    for (;;) {
+      if (!item(depth)) return false;
+      skip_blanks();
+      if (eat(')')) return true;
+      if (!eat(',')) return false;
+    }
+  }
+
+  bool item(int depth) {
+    skip_blanks();
+    if (at_ == text_.size()) return false;
+    const char c = text_[at_];
+    if (c == '\'' || c == '"' || c == kSoh2) return literal(c);
+    const std::optional<int> count = number();
+    if (count && *count == 0) return false;
+    const int repeat = count.value_or(1);
+    skip_blanks();
+    if (at_ == text_.size()) return false;
+    const char code = upper(text_[at_++]);
+    if (code == '(') return group(repeat, depth);
+    DataEdit edit{code, 0, 0};
+    if (code == 'A') {
+      if (const std::optional<int> w = number()) {
+        if (*w == 0) return false;
+        edit.width = *w;
+      }
+    } else if (code == 'E' || code == 'F') {
+      const std::optional<int> w = number();
+      if (!w || *w == 0 || *w > Format::kMaxNumericWidth) return false;
+      skip_blanks();
+      if (!eat('.')) return false;
+      const std::optional<int> d = number();
+      if (!d) return false;
+      edit.width = *w;
+      edit.decimals = *d;
+    } else {
+      return false;
+    }
+    for (int i = 0; i < repeat; ++i) {
+      if (!push({false, edit, 0, 0})) return false;
+    }
+    format_.has_data_ = true;
+    return true;
+  }
+
+  bool group(int repeat, int depth) {
+    const std::size_t first = format_.ops_.size();
+    if (!list(depth + 1)) return false;
+    const std::size_t last = format_.ops_.size();
+    for (int i = 1; i < repeat; ++i) {
+      for (std::size_t k = first; k < last; ++k) {
+        if (!push(format_.ops_[k])) return false;
+      }
+    }
+    if (depth == 0) format_.reversion_ = first;
+    return true;
+  }
+
+  bool literal(char delimiter) {
+    ++at_;
+    const std::size_t offset = format_.literals_.size();
+    for (;;) {
+      if (at_ == text_.size()) return false;
+      const char c = text_[at_++];
+      if (c == delimiter) {
+        if (at_ < text_.size() && text_[at_] == delimiter) {
+          ++at_;  // a doubled delimiter stands for one
+        } else {
+          break;
+        }
+      }
+      format_.literals_ += c;
+    }
+    return push({true, {}, offset, format_.literals_.size() - offset});
+  }
+
+  std::optional<int> number() {
+    skip_blanks();
+    if (at_ == text_.size() || !is_digit(text_[at_])) return std::nullopt;
+    long value = 0;
+    while (at_ < text_.size() && (is_digit(text_[at_]) || text_[at_] == ' ')) {
+      if (text_[at_] != ' ') {
+        value = value * 10 + (text_[at_] - '0');
+        if (value > 1'000'000) return std::nullopt;  // no sensible count or width is this large
+      }
+      ++at_;
+    }
+    return static_cast<int>(value);
+  }
+
+  bool push(const FormatOp& op) {
+    if (format_.ops_.size() == Format::kMaxOps) return false;
+    format_.ops_.push_back(op);
+    return true;
+  }
+
+  void skip_blanks() {
+    while (at_ < text_.size() && text_[at_] == ' ') ++at_;
+  }
+  bool eat(char c) {
+    if (at_ < text_.size() && text_[at_] == c) {
+      ++at_;
+      return true;
+    }
+    return false;
+  }
+  static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+  static char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+  Format format_;
+};
+
+std::optional<Format> Format::parse(std::string_view text) { return FormatParser(text).parse(); }
+
+const Format& Format::of(const char* text) {
+  // Format texts are constant data, so a text's address identifies it. A run uses a handful.
+  struct Parsed {
+    const char* text;
+    std::unique_ptr<Format> format;
+  };
+  static std::vector<Parsed> parsed;
+  for (const Parsed& p : parsed) {
+    if (p.text == text) return *p.format;
+  }
+  std::optional<Format> format = parse(text);
+  if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
+  parsed.push_back({text, std::make_unique<Format>(std::move(*format))});
+  return *parsed.back().format;
+}
+
+}  // namespace recordio

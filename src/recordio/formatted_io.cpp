@@ -1,0 +1,149 @@
+// Formatted READ and WRITE: the statement walks its format and hands each item to an editor.
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "editing.h"
+#include "format.h"
+#include "recordio.h"
+#include "statement.h"
+#include "terminator.h"
+
+namespace recordio {
+namespace {
+
+// What the walk asks of a READ: literals are skipped column for column; starting the format
+// over moves to the next record.
+struct ReadContext {
+  Unit& unit;
+  void literal(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const int c = unit.peek();
+      if (c == kLineEnd || c == kEndOfFile) return;
+      unit.take();
+    }
+  }
+  void end_record() {
+    if (!unit.skip_record()) unit.set_end_flag();
+  }
+};
+
+// What the walk asks of a WRITE: literals go into the record; starting the format over writes
+// the record out and begins the next.
+struct WriteContext {
+  Unit& unit;
+  std::string& record;
+  void literal(std::string_view text) { record.append(text); }
+  void end_record() {
+    unit.put_record(record);
+    record.clear();
+  }
+};
+
+struct FormattedStatement {
+  FormatWalk walk;
+  std::string record;  // the record being written
+};
+
+FormattedStatement& statement() {
+  static FormattedStatement s;
+  return s;
+}
+
+const DataEdit& next_edit(const DataEdit* edit) {
+  if (edit == nullptr) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
+  return *edit;
+}
+
+[[noreturn]] void mismatch() { fatal("fmt", Failure::message("item does not match its edit descriptor")); }
+
+int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
+  EditStatus status;
+  if (edit.code == 'A') {
+    status = read_characters(unit, item, len, edit.width == 0 ? len : static_cast<ftnlen>(edit.width));
+  } else {
+    if (len != sizeof(float)) mismatch();
+    float value;
+    status = read_real(unit, edit.width, edit.decimals, value);
+    if (status == EditStatus::kOk) std::memcpy(item, &value, sizeof value);
+  }
+  if (status == EditStatus::kEndOfFile) return end_of_file_in_transfer();
+  if (status == EditStatus::kUnexpected) fatal("fmt", Failure::runtime(RuntimeError::kUnexpected));
+  return 0;
+}
+
+void write_item(std::string& record, const DataEdit& edit, const char* item, ftnlen len) {
+  const std::size_t width = edit.code == 'A' && edit.width == 0 ? len : static_cast<std::size_t>(edit.width);
+  const std::size_t at = record.size();
+  record.resize(at + width);
+  char* field = record.data() + at;
+  if (edit.code == 'A') {
+    write_characters(field, item, len, width);
+    return;
+  }
+  if (len != sizeof(float)) mismatch();
+  float value;
+  std::memcpy(&value, item, sizeof value);
+  if (edit.code == 'F') {
+    write_fixed(field, value, edit.width, edit.decimals);
+  } else {
+    write_exponential(field, value, edit.width, edit.decimals);
+  }
+}
+
+}  // namespace
+
+int s_rsfe(const cilist* c) {
+  if (start_statement(*c, c->format, Direction::kReading) == nullptr) return -1;
+  statement().walk.start(Format::of(c->format));
+  return 0;
+}
+
+int s_wsfe(const cilist* c) {
+  start_statement(*c, c->format, Direction::kWriting);
+  FormattedStatement& s = statement();
+  s.walk.start(Format::of(c->format));
+  s.record.clear();
+  return 0;
+}
+
+int do_fio(ftnint count, void* addr, ftnlen len) {
+  FormattedStatement& s = statement();
+  Unit& unit = *state().active;
+  auto* item = static_cast<char*>(addr);
+  for (ftnint i = 0; i < count; ++i, item += len) {
+    if (state().writing) {
+      WriteContext context{unit, s.record};
+      write_item(s.record, next_edit(s.walk.next(context)), item, len);
+    } else {
+      ReadContext context{unit};
+      if (read_item(unit, next_edit(s.walk.next(context)), item, len) != 0) return -1;
+    }
+  }
+  return 0;
+}
+
+int e_rsfe() {
+  Unit& unit = *state().active;
+  ReadContext context{unit};
+  statement().walk.finish(context);
+  state().format = nullptr;
+  if (unit.end_flag() || !unit.skip_record()) {
+    unit.set_end_flag();
+    return -1;
+  }
+  return 0;
+}
+
+int e_wsfe() {
+  FormattedStatement& s = statement();
+  Unit& unit = *state().active;
+  WriteContext context{unit, s.record};
+  s.walk.finish(context);
+  unit.put_record(s.record);
+  s.record.clear();
+  state().format = nullptr;
+  return 0;
+}
+
+}  // namespace recordio

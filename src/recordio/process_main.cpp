@@ -1,0 +1,13 @@
+// The process entry: the runtime's start-up, then the run.
+#include <cstdlib>
+
+#include "recordio.h"
+
+int main(int argc, char** argv) {
+  recordio::f_setarg(argc, argv);
+  recordio::f_setsig();
+  recordio::f_init();
+  std::atexit([] { recordio::f_exit(); });
+  MAIN__();
+  return 0;
+}

@@ -1,0 +1,64 @@
+// Process start-up and exit, STOP, and the small services of the runtime.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "recordio.h"
+#include "statement.h"
+#include "terminator.h"
+#include "unit_table.h"
+
+namespace recordio {
+namespace {
+
+struct Arguments {
+  int count = 0;
+  char** values = nullptr;
+};
+
+Arguments& arguments() {
+  static Arguments a;
+  return a;
+}
+
+}  // namespace
+
+void f_setarg(int argc, char** argv) {
+  // Kept for completeness of start-up; the run reads no argument.
+  arguments() = {argc, argv};
+}
+
+void f_setsig() { install_signal_handlers(); }
+
+void f_init() { units().preconnect(); }
+
+void f_exit() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  units().close_all();
+}
+
+void s_copy(char* dest, const char* src, ftnlen dest_len, ftnlen src_len) {
+  const ftnlen n = src_len < dest_len ? src_len : dest_len;
+  std::memmove(dest, src, n);
+  std::memset(dest + n, ' ', dest_len - n);
+}
+
+void s_stop(const char* text, ftnlen len) {
+  if (len > 0) {
+    std::string message = "STOP ";
+    message.append(text, len);
+    message += '\n';
+    (void)::write(STDERR_FILENO, message.data(), message.size());
+  }
+  std::exit(0);
+}
+
+bool f_at_end(ftnint unit) { return units().at(unit).at_end(); }
+
+void f_fail(const char* context, const char* text) { fatal(context, Failure::message(text)); }
+
+}  // namespace recordio

@@ -1,0 +1,40 @@
+#include "statement.h"
+
+#include "open_close.h"
+#include "terminator.h"
+
+namespace recordio {
+
+StatementState& state() {
+  static StatementState s;
+  return s;
+}
+
+Unit* start_statement(const cilist& c, const char* format, Direction direction) {
+  StatementState& s = state();
+  Unit& u = units().at(c.unit);
+  s.unit = c.unit;
+  s.format = format;
+  s.writing = direction == Direction::kWriting;
+  s.end_exit = c.end != 0;
+  if (!u.connected()) connect_by_default(c.unit);
+  s.active = &u;
+  if (s.writing) {
+    if (u.mode() == Mode::kReadOnly) fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
+    u.begin_writing();
+    return &u;
+  }
+  u.begin_reading();
+  if (u.end_flag()) {
+    if (s.end_exit) return nullptr;
+    fatal("read start", Failure::end_of_file());
+  }
+  return &u;
+}
+
+int end_of_file_in_transfer() {
+  if (state().end_exit) return -1;
+  fatal("fmt", Failure::end_of_file());
+}
+
+}  // namespace recordio

@@ -1,0 +1,53 @@
+// The fatal path: every failure of a statement ends here, and so do the runtime's signals.
+#pragma once
+
+#include <csignal>
+
+namespace recordio {
+
+// The runtime's own error codes (100 to 132), each with its text.
+enum class RuntimeError : int {
+  kFormat = 100,      // "error in format"
+  kUnitNumber = 101,  // "illegal unit number"
+  kNullName = 107,    // "null file name"
+  kTruncate = 111,    // "truncation failed in endfile"
+  kUnexpected = 115,  // "read unexpected character"
+  kCantWrite = 127,   // "can't write file"
+};
+
+const char* error_text(RuntimeError e);
+
+// What went wrong, for the first diagnostic line.
+struct Failure {
+  enum class Kind { kSystem, kEndOfFile, kRuntime, kText };
+  Kind kind;
+  int code;          // errno for kSystem, the RuntimeError for kRuntime
+  const char* text;  // kText only
+
+  static Failure system(int errnum) { return {Kind::kSystem, errnum, nullptr}; }
+  static Failure end_of_file() { return {Kind::kEndOfFile, -1, nullptr}; }
+  static Failure runtime(RuntimeError e) { return {Kind::kRuntime, static_cast<int>(e), nullptr}; }
+  static Failure message(const char* t) { return {Kind::kText, 0, t}; }
+};
+
+// Writes the diagnostic to standard error, closes every unit and aborts.
+[[noreturn]] void fatal(const char* context, Failure failure);
+
+// Installs the handlers of the floating-point exception, abort, interrupt and termination
+// signals; an interrupt ignored when the process started stays ignored.
+void install_signal_handlers();
+
+// Holds the handled signals back while the unit table changes shape (a buffer being flushed, a
+// unit opening or closing), so that a handler never sees a half-made change.
+class SignalGuard {
+ public:
+  SignalGuard();
+  ~SignalGuard();
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace recordio

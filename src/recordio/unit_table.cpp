@@ -1,0 +1,253 @@
+#include "unit_table.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "statement.h"
+#include "terminator.h"
+
+namespace recordio {
+
+UnitTable& units() {
+  // Never destroyed: a signal handler or the exit handler may still close units while static
+  // objects are being torn down.
+  static UnitTable* const table = new UnitTable;
+  return *table;
+}
+
+Unit& UnitTable::at(ftnint n) {
+  if (n < 0 || n >= kUnitCount) {
+    fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
+  }
+  return units_[n];
+}
+
+void UnitTable::preconnect() {
+  units_[0].connect(STDERR_FILENO, {}, false, Mode::kWriteOnly, true);
+  units_[5].connect(STDIN_FILENO, {}, false, Mode::kReadOnly, false);
+  units_[6].connect(STDOUT_FILENO, {}, false, Mode::kWriteOnly, true);
+  units_[6].set_flush_each_record(isatty(STDOUT_FILENO) == 1);
+  units_[0].set_flush_each_record(true);
+}
+
+void UnitTable::flush_console() {
+  for (int n : {6, 0}) {
+    if (units_[n].connected()) units_[n].flush();
+  }
+}
+
+void UnitTable::close_all() {
+  for (Unit& u : units_) u.close(false);
+}
+
+void UnitTable::close_all_quietly() noexcept {
+  for (Unit& u : units_) u.close_quietly();
+}
+
+// --- Connection
+
+void Unit::connect(int fd, std::string name, bool named, Mode mode, bool written) {
+  ensure_buffer();
+  struct stat st {};
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  SignalGuard guard;
+  fd_ = fd;
+  name_ = std::move(name);
+  named_ = named;
+  mode_ = mode;
+  regular_ = regular;
+  next_ = limit_ = buffer_.get();
+  pending_.store(0, std::memory_order_relaxed);
+  written_.store(written, std::memory_order_relaxed);
+  end_flag_ = false;
+  connected_ = true;
+}
+
+void Unit::remember_name(std::string name) {
+  name_ = std::move(name);
+  named_ = true;
+}
+
+void Unit::reset_flags() {
+  end_flag_ = false;
+  written_.store(false, std::memory_order_relaxed);
+}
+
+void Unit::ensure_buffer() {
+  if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+}
+
+void Unit::close(bool cut_failure_fatal) {
+  if (!connected_) return;
+  flush();
+  SignalGuard guard;
+  if (written_.load(std::memory_order_relaxed) && named_ && regular_) {
+    const off_t at = lseek(fd_, 0, SEEK_CUR);
+    if ((at < 0 || ftruncate(fd_, at) != 0) && cut_failure_fatal) {
+      state().unit = number_;
+      fatal("endfile", Failure::runtime(RuntimeError::kTruncate));
+    }
+  }
+  if (named_) ::close(fd_);
+  named_ = false;
+  name_.clear();
+  end_flag_ = false;
+  written_.store(false, std::memory_order_relaxed);
+  next_ = limit_ = buffer_.get();
+  connected_ = false;
+  fd_ = -1;
+}
+
+void Unit::close_quietly() noexcept {
+  if (!connected_) return;
+  write_pending_quietly();
+  if (written_.load(std::memory_order_relaxed) && named_ && regular_) {
+    const off_t at = lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0) (void)ftruncate(fd_, at);
+  }
+  if (named_) ::close(fd_);
+  connected_ = false;
+  fd_ = -1;
+}
+
+// --- Reading
+
+void Unit::begin_reading() {
+  if (pending_.load(std::memory_order_relaxed) != 0) flush();
+  written_.store(false, std::memory_order_relaxed);
+}
+
+bool Unit::fill() {
+  // A prompt must be visible before the program waits on standard input, whatever the console
+  // is (a terminal, a pipe, a file).
+  if (fd_ == STDIN_FILENO && !named_) units().flush_console();
+  char* const base = buffer_.get();
+  const std::size_t kept = static_cast<std::size_t>(limit_ - next_);
+  if (kept != 0 && next_ != base) std::memmove(base, next_, kept);
+  next_ = base;
+  limit_ = base + kept;
+  for (;;) {
+    const ssize_t n = ::read(fd_, limit_, kBufferSize - kept);
+    if (n > 0) {
+      limit_ += n;
+      return true;
+    }
+    if (n == 0) return false;
+    if (errno != EINTR) fatal("read", Failure::system(errno));
+  }
+}
+
+int Unit::peek_slow() {
+  for (;;) {
+    if (next_ < limit_) {
+      const auto c = static_cast<unsigned char>(*next_);
+      if (c == '\n') return kLineEnd;
+      if (c != '\r') return c;
+      // A CR ends the record only together with the LF after it.
+      if (next_ + 1 < limit_) return next_[1] == '\n' ? kLineEnd : '\r';
+      if (!fill()) return '\r';
+      continue;
+    }
+    if (!fill()) {
+      end_flag_ = true;
+      return kEndOfFile;
+    }
+  }
+}
+
+bool Unit::skip_record() {
+  for (;;) {
+    const auto left = static_cast<std::size_t>(limit_ - next_);
+    if (const void* lf = std::memchr(next_, '\n', left)) {
+      next_ = static_cast<char*>(const_cast<void*>(lf)) + 1;
+      return true;
+    }
+    next_ = limit_;
+    if (!fill()) {
+      end_flag_ = true;
+      return false;
+    }
+  }
+}
+
+bool Unit::at_end() {
+  if (next_ < limit_) return false;
+  return !fill();
+}
+
+// --- Writing
+
+void Unit::drop_read_ahead() {
+  const auto unread = static_cast<off_t>(limit_ - next_);
+  if (unread != 0) (void)lseek(fd_, -unread, SEEK_CUR);
+  next_ = limit_ = buffer_.get();
+}
+
+void Unit::begin_writing() {
+  if (next_ != limit_) drop_read_ahead();
+  written_.store(true, std::memory_order_relaxed);
+}
+
+void Unit::put_record(std::string_view record) {
+  std::size_t used = pending_.load(std::memory_order_relaxed);
+  const std::size_t need = record.size() + 1;
+  if (used + need > kBufferSize) {
+    flush();
+    used = 0;
+  }
+  if (need > kBufferSize) {
+    // A record longer than the buffer goes out in pieces.
+    for (std::size_t at = 0; at < record.size(); at += kBufferSize) {
+      const std::string_view piece = record.substr(at, kBufferSize);
+      std::memcpy(buffer_.get(), piece.data(), piece.size());
+      pending_.store(piece.size(), std::memory_order_release);
+      flush();
+    }
+    buffer_[0] = '\n';
+    pending_.store(1, std::memory_order_release);
+  } else {
+    std::memcpy(buffer_.get() + used, record.data(), record.size());
+    buffer_[used + record.size()] = '\n';
+    // Published only once the bytes are in place: a handler sees whole records.
+    std::atomic_signal_fence(std::memory_order_release);
+    pending_.store(used + need, std::memory_order_release);
+  }
+  if (flush_each_record_) flush();
+}
+
+bool Unit::write_pending_quietly() noexcept {
+  const std::size_t total = pending_.load(std::memory_order_acquire);
+  std::size_t done = 0;
+  while (done < total) {
+    const ssize_t n = ::write(fd_, buffer_.get() + done, total - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  pending_.store(0, std::memory_order_relaxed);
+  return true;
+}
+
+void Unit::flush() {
+  if (pending_.load(std::memory_order_relaxed) == 0) return;
+  int failure = 0;
+  {
+    SignalGuard guard;
+    if (!write_pending_quietly()) failure = errno;
+  }
+  if (failure != 0) {
+    // Report against this unit: the failure may surface at CLOSE or at exit, long after the
+    // statement that produced the output.
+    state().unit = number_;
+    fatal("write", Failure::system(failure));
+  }
+}
+
+}  // namespace recordio

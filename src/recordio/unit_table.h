@@ -1,0 +1,132 @@
+// The unit table and a unit's connection: a file or standard stream over a raw file descriptor,
+// with one buffer that serves reading and writing in turn.
+//
+// Units sit on raw descriptors rather than stdio streams so that the signal handlers can finish
+// the job of closing every unit with async-signal-safe calls only (write, lseek, ftruncate,
+// close). Published output (`pending_`) is only ever extended after its bytes are in place, and
+// the rare moments when a unit changes shape (a flush, an OPEN, a CLOSE) hold the signals back,
+// so a handler always finds a consistent unit.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "recordio.h"
+
+namespace recordio {
+
+inline constexpr int kUnitCount = 100;
+
+// What a record delivers besides its characters.
+inline constexpr int kEndOfFile = -1;  // the file has ended; the unit's end flag is set
+inline constexpr int kLineEnd = -2;    // the record's line end (LF or CR LF), left unconsumed
+
+enum class Mode : unsigned char { kReadWrite, kReadOnly, kWriteOnly };
+
+class Unit {
+ public:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+
+  int number() const { return number_; }
+  bool connected() const { return connected_; }
+  bool named() const { return named_; }
+  const std::string& name() const { return name_; }
+  Mode mode() const { return mode_; }
+  bool end_flag() const { return end_flag_; }
+  void set_end_flag() { end_flag_ = true; }
+
+  // Connects the unit to an open descriptor. A named unit owns its descriptor.
+  void connect(int fd, std::string name, bool named, Mode mode, bool written);
+  // Stores the name of a file whose OPEN is about to fail, for the diagnostic.
+  void remember_name(std::string name);
+  void reset_flags();
+
+  // CLOSE keeping the file: pending output written, a written regular file cut at its position,
+  // a named descriptor closed. A failed cut is fatal only when `cut_failure_fatal`.
+  void close(bool cut_failure_fatal);
+  // The same with async-signal-safe calls only, ignoring every failure: for the fatal path and
+  // the signal handlers.
+  void close_quietly() noexcept;
+
+  // --- Reading: the characters of the current record, one at a time.
+  void begin_reading();
+  // The next character, kLineEnd at the record's line end, or kEndOfFile (end flag set).
+  int peek() {
+    if (next_ < limit_) {
+      const auto c = static_cast<unsigned char>(*next_);
+      if (c == '\n') return kLineEnd;
+      if (c != '\r') return c;
+    }
+    return peek_slow();
+  }
+  // Consumes the ordinary character that peek() delivered.
+  void take() { ++next_; }
+  // Reads and discards through the next line end; false (end flag set) when the file ends first.
+  bool skip_record();
+  // True when nothing more can be read; consumes nothing.
+  bool at_end();
+
+  // --- Writing: whole records.
+  // Switches to writing in place, keeping the position; sets the written flag.
+  void begin_writing();
+  // Appends the record and its line end to the pending output.
+  void put_record(std::string_view record);
+  // Writes out the pending output; a failing write is fatal.
+  void flush();
+
+  // The console is line-buffered when it is a terminal.
+  void set_flush_each_record(bool on) { flush_each_record_ = on; }
+
+ private:
+  friend class UnitTable;
+  int peek_slow();
+  bool fill();  // false at the end of the file
+  void ensure_buffer();
+  bool write_pending_quietly() noexcept;
+  void drop_read_ahead();
+
+  int number_ = 0;
+  bool connected_ = false;
+  bool named_ = false;
+  bool regular_ = false;
+  bool end_flag_ = false;
+  bool flush_each_record_ = false;
+  Mode mode_ = Mode::kReadWrite;
+  int fd_ = -1;
+  std::string name_;
+  std::unique_ptr<char[]> buffer_;
+  // Reading: the unread part of the buffer.
+  char* next_ = nullptr;
+  char* limit_ = nullptr;
+  // Writing: the bytes of buffer_ published for output, and whether the last operation wrote.
+  std::atomic<std::size_t> pending_{0};
+  std::atomic<bool> written_{false};
+};
+
+class UnitTable {
+ public:
+  UnitTable() {
+    for (int n = 0; n < kUnitCount; ++n) units_[n].number_ = n;
+  }
+  // The unit numbered n; a number outside 0..99 is fatal.
+  Unit& at(ftnint n);
+  Unit& unit(int n) { return units_[n]; }
+
+  // Unit 0 to standard error, 5 to standard input, 6 to standard output.
+  void preconnect();
+  // Writes the console's pending output (before standard input is read, so prompts show).
+  void flush_console();
+  // Closes units 0 to 99 in order; a failing write is fatal, a failing cut is not.
+  void close_all();
+  void close_all_quietly() noexcept;
+
+ private:
+  Unit units_[kUnitCount];
+};
+
+UnitTable& units();
+
+}  // namespace recordio

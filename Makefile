@@ -21,6 +21,13 @@ test: build
 demo: build
 	bash examples/demo.sh $(BUILD)/cdmg2csv
 
+bench: $(BUILD)-bench/build.ninja
+	$(CMAKE) --build $(BUILD)-bench
+	bash bench/run.sh $(BUILD)-bench
+
+$(BUILD)-bench/build.ninja:
+	$(CMAKE) -S . -B $(BUILD)-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDMG_BUILD_BENCH=ON -DCDMG_BUILD_TESTS=OFF
+
 install: build
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
 

@@ -7,8 +7,12 @@
 // went wrong and leave the reporting to the statement.
 #pragma once
 
+#include <array>
+#include <concepts>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "format.h"
 #include "unit_table.h"
@@ -49,11 +53,43 @@ EditStatus read_characters(Source& in, char* item, std::size_t n, std::size_t w)
 // not zero.
 float decimal_to_float(bool negative, const char* digits, int count, long exponent);
 
-// Ew.d or Fw.d into a single-precision item, blanks in the field ignored.
+// A Source whose upcoming bytes sit in memory can hand them out whole.
 template <class Source>
-EditStatus read_real(Source& in, int w, int d, float& value) {
+concept BufferedSource = requires(Source& s, std::size_t n) {
+  { s.buffered() } -> std::convertible_to<std::string_view>;
+  s.skip(n);
+};
+
+// Reads bytes known to be in memory, with at least one byte beyond any it delivers, so that a
+// CR can be told from a CR LF without asking for more.
+struct MemoryCursor {
+  const char* at;
+  int peek() const {
+    const auto c = static_cast<unsigned char>(*at);
+    if (c == '\n' || (c == '\r' && at[1] == '\n')) return kLineEnd;
+    return c;
+  }
+  void take() { ++at; }
+};
+
+// Powers of ten that double precision holds exactly.
+inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
+  std::array<double, 23> p{};
+  double v = 1.0;
+  for (double& e : p) {
+    e = v;
+    v *= 10.0;
+  }
+  return p;
+}();
+
+// Ew.d or Fw.d into a single-precision item, blanks in the field ignored. Kept out of line: the
+// common field takes the one-pass path, and the statements stay lean around it.
+template <class Source>
+[[gnu::noinline]] EditStatus scan_real(Source& in, int w, int d, float& value) {
   char digits[Format::kMaxNumericWidth];
   int count = 0;
+  std::uint64_t mantissa = 0;  // the first 19 digits as a number
   long correction = -d;
   bool negative = false;
   int left = w;  // columns not yet used
@@ -65,6 +101,11 @@ EditStatus read_real(Source& in, int w, int d, float& value) {
     if (--left == 0) return false;
     c = in.peek();
     return true;
+  };
+  const auto append = [&](int digit) {
+    digits[count] = static_cast<char>(digit);
+    if (count < 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(digit - '0');
+    ++count;
   };
   const auto zero = [&]() {
     value = 0.0f;
@@ -85,7 +126,7 @@ EditStatus read_real(Source& in, int w, int d, float& value) {
   }
   bool complete = false;
   while (c == ' ' || (c >= '0' && c <= '9')) {
-    if (c != ' ') digits[count++] = static_cast<char>(c);
+    if (c != ' ') append(c);
     if (!advance()) {
       complete = true;
       break;
@@ -96,7 +137,7 @@ EditStatus read_real(Source& in, int w, int d, float& value) {
     complete = !advance();
     while (!complete && (c == ' ' || (c >= '0' && c <= '9'))) {
       if (c != ' ') {
-        if (count != 0 || c != '0') digits[count++] = static_cast<char>(c);
+        if (count != 0 || c != '0') append(c);
         --correction;
       }
       complete = !advance();
@@ -139,12 +180,78 @@ EditStatus read_real(Source& in, int w, int d, float& value) {
     }
   }
   if (count == 0) return zero();
+  if (count <= 15 && correction >= -22 && correction <= 22) {
+    // Both operands exact: one correctly rounded operation gives the correctly rounded double.
+    const auto m = static_cast<double>(mantissa);
+    const double magnitude = correction >= 0 ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
+                                             : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
+    const auto single = static_cast<float>(magnitude);
+    value = negative ? -single : single;
+    return EditStatus::kOk;
+  }
   while (digits[count - 1] == '0') {
     --count;
     ++correction;
   }
   value = decimal_to_float(negative, digits, count, correction);
   return EditStatus::kOk;
+}
+
+// The common field, read in one pass: leading blanks, an optional sign, digits with at most one
+// point and nothing else up to column w, few enough digits for an exact conversion. Returns false,
+// having stored nothing, for every other field; the full scan reads those. Where it returns true,
+// the value is the one the full scan gives: both convert the same digits and power of ten exactly.
+inline bool read_plain_real(const char* field, int w, int d, float& value) {
+  int i = 0;
+  while (i < w && field[i] == ' ') ++i;
+  if (i == w) return false;
+  const bool negative = field[i] == '-';
+  if (negative || field[i] == '+') ++i;
+  std::uint64_t mantissa = 0;
+  const int first_digit = i;
+  while (i < w && static_cast<unsigned>(field[i] - '0') < 10u) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(field[i] - '0');
+    ++i;
+  }
+  int digit_count = i - first_digit;
+  int correction = -d;
+  if (i < w && field[i] == '.') {
+    ++i;
+    const int first_fraction = i;
+    while (i < w && static_cast<unsigned>(field[i] - '0') < 10u) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(field[i] - '0');
+      ++i;
+    }
+    correction = -(i - first_fraction);
+    digit_count += i - first_fraction;
+  }
+  if (i != w || digit_count == 0 || digit_count > 15 || correction < -22 || correction > 22) return false;
+  const auto m = static_cast<double>(mantissa);
+  const double magnitude = correction >= 0 ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
+                                           : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
+  const auto single = static_cast<float>(magnitude);
+  value = negative && mantissa != 0 ? -single : single;
+  return true;
+}
+
+// Ew.d or Fw.d into a single-precision item. When the whole field is already in memory, the
+// common field is read in one pass and any other scanned directly, with no refill checks.
+template <class Source>
+EditStatus read_real(Source& in, int w, int d, float& value) {
+  if constexpr (BufferedSource<Source>) {
+    const std::string_view bytes = in.buffered();
+    if (bytes.size() >= static_cast<std::size_t>(w) && read_plain_real(bytes.data(), w, d, value)) {
+      in.skip(static_cast<std::size_t>(w));
+      return EditStatus::kOk;
+    }
+    if (bytes.size() > static_cast<std::size_t>(w)) {
+      MemoryCursor cursor{bytes.data()};
+      const EditStatus status = scan_real(cursor, w, d, value);
+      in.skip(static_cast<std::size_t>(cursor.at - bytes.data()));
+      return status;
+    }
+  }
+  return scan_real(in, w, d, value);
 }
 
 // --- Output

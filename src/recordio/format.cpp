@@ -152,12 +152,18 @@ const Format& Format::of(const char* text) {
     std::unique_ptr<Format> format;
   };
   static std::vector<Parsed> parsed;
+  static const Parsed* last = nullptr;  // statements in a loop use one format over and over
+  if (last != nullptr && last->text == text) return *last->format;
   for (const Parsed& p : parsed) {
-    if (p.text == text) return *p.format;
+    if (p.text == text) {
+      last = &p;
+      return *p.format;
+    }
   }
   std::optional<Format> format = parse(text);
   if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
   parsed.push_back({text, std::make_unique<Format>(std::move(*format))});
+  last = nullptr;  // the vector may have moved
   return *parsed.back().format;
 }
 

@@ -46,6 +46,9 @@ class Format {
   std::string_view literal(const FormatOp& op) const {
     return std::string_view(literals_).substr(op.text_offset, op.text_length);
   }
+  const FormatOp* begin() const { return ops_.data(); }
+  const FormatOp* end() const { return ops_.data() + ops_.size(); }
+  const char* literal_bytes() const { return literals_.data(); }
   bool has_data() const { return has_data_; }
   // Where the walk starts over when items remain at the end of the format: the last group at
   // the outermost level, or the beginning.
@@ -66,7 +69,9 @@ class FormatWalk {
  public:
   void start(const Format& format) {
     format_ = &format;
-    next_ = 0;
+    next_ = format.begin();
+    end_ = format.end();
+    literals_ = format.literal_bytes();
   }
 
   // Performs the literals up to the next data item and returns it. At the end of the format the
@@ -75,29 +80,31 @@ class FormatWalk {
   template <class Context>
   const DataEdit* next(Context& context) {
     for (;;) {
-      if (next_ == format_->size()) {
+      if (next_ == end_) {
         if (!format_->has_data()) return nullptr;
         context.end_record();
-        next_ = format_->reversion_point();
+        next_ = format_->begin() + format_->reversion_point();
         continue;
       }
-      const FormatOp& op = format_->op(next_++);
+      const FormatOp& op = *next_++;
       if (!op.literal) return &op.edit;
-      context.literal(format_->literal(op));
+      context.literal(literal(op));
     }
   }
 
   // Performs the literals up to the next data item or the end of the format.
   template <class Context>
   void finish(Context& context) {
-    while (next_ < format_->size() && format_->op(next_).literal) {
-      context.literal(format_->literal(format_->op(next_++)));
-    }
+    while (next_ != end_ && next_->literal) context.literal(literal(*next_++));
   }
 
  private:
+  std::string_view literal(const FormatOp& op) const { return {literals_ + op.text_offset, op.text_length}; }
+
   const Format* format_ = nullptr;
-  std::size_t next_ = 0;
+  const FormatOp* next_ = nullptr;
+  const FormatOp* end_ = nullptr;
+  const char* literals_ = nullptr;
 };
 
 }  // namespace recordio

@@ -1,10 +1,10 @@
 // Formatted READ and WRITE: the statement walks its format and hands each item to an editor.
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "editing.h"
 #include "format.h"
+#include "record_buffer.h"
 #include "recordio.h"
 #include "statement.h"
 #include "terminator.h"
@@ -32,23 +32,22 @@ struct ReadContext {
 // the record out and begins the next.
 struct WriteContext {
   Unit& unit;
-  std::string& record;
+  RecordBuffer& record;
   void literal(std::string_view text) { record.append(text); }
   void end_record() {
-    unit.put_record(record);
+    unit.put_record(record.view());
     record.clear();
   }
 };
 
 struct FormattedStatement {
   FormatWalk walk;
-  std::string record;  // the record being written
+  RecordBuffer record;  // the record being written
 };
 
-FormattedStatement& statement() {
-  static FormattedStatement s;
-  return s;
-}
+constinit FormattedStatement current;
+
+FormattedStatement& statement() { return current; }
 
 const DataEdit& next_edit(const DataEdit* edit) {
   if (edit == nullptr) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
@@ -72,11 +71,9 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   return 0;
 }
 
-void write_item(std::string& record, const DataEdit& edit, const char* item, ftnlen len) {
+void write_item(RecordBuffer& record, const DataEdit& edit, const char* item, ftnlen len) {
   const std::size_t width = edit.code == 'A' && edit.width == 0 ? len : static_cast<std::size_t>(edit.width);
-  const std::size_t at = record.size();
-  record.resize(at + width);
-  char* field = record.data() + at;
+  char* field = record.extend(width);
   if (edit.code == 'A') {
     write_characters(field, item, len, width);
     return;
@@ -111,14 +108,16 @@ int do_fio(ftnint count, void* addr, ftnlen len) {
   FormattedStatement& s = statement();
   Unit& unit = *state().active;
   auto* item = static_cast<char*>(addr);
-  for (ftnint i = 0; i < count; ++i, item += len) {
-    if (state().writing) {
-      WriteContext context{unit, s.record};
+  if (state().writing) {
+    WriteContext context{unit, s.record};
+    for (ftnint i = 0; i < count; ++i, item += len) {
       write_item(s.record, next_edit(s.walk.next(context)), item, len);
-    } else {
-      ReadContext context{unit};
-      if (read_item(unit, next_edit(s.walk.next(context)), item, len) != 0) return -1;
     }
+    return 0;
+  }
+  ReadContext context{unit};
+  for (ftnint i = 0; i < count; ++i, item += len) {
+    if (read_item(unit, next_edit(s.walk.next(context)), item, len) != 0) return -1;
   }
   return 0;
 }
@@ -140,7 +139,7 @@ int e_wsfe() {
   Unit& unit = *state().active;
   WriteContext context{unit, s.record};
   s.walk.finish(context);
-  unit.put_record(s.record);
+  unit.put_record(s.record.view());
   s.record.clear();
   state().format = nullptr;
   return 0;

@@ -2,9 +2,10 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <string_view>
 
 #include "editing.h"
+#include "record_buffer.h"
 #include "recordio.h"
 #include "statement.h"
 #include "terminator.h"
@@ -17,26 +18,25 @@ constexpr std::size_t kLineLimit = 80;
 
 struct ListWrite {
   Unit* unit = nullptr;
-  std::string line;  // the line being built
+  RecordBuffer line;  // the line being built
 
   // Ends the line first when the item would reach the limit of a line that holds something.
   void make_room(std::size_t length) {
     if (!line.empty() && line.size() + length >= kLineLimit) {
-      unit->put_record(line);
+      unit->put_record(line.view());
       line.clear();
     }
   }
 };
 
-ListWrite& list_write() {
-  static ListWrite w;
-  return w;
-}
+constinit ListWrite current;
+
+ListWrite& list_write() { return current; }
 
 void put_character(ListWrite& w, const char* item, std::size_t n) {
   w.make_room(n);
-  if (w.line.empty()) w.line += ' ';
-  w.line.append(item, n);
+  if (w.line.empty()) w.line.push_back(' ');
+  w.line.append({item, n});
 }
 
 void put_integer(ListWrite& w, std::int64_t value) {
@@ -45,16 +45,16 @@ void put_integer(ListWrite& w, std::int64_t value) {
   char digits[24];
   const char* end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
   w.make_room(static_cast<std::size_t>(end - digits));
-  w.line += ' ';
-  if (value < 0) w.line += '-';
-  w.line.append(digits, static_cast<std::size_t>(end - digits));
+  w.line.push_back(' ');
+  if (value < 0) w.line.push_back('-');
+  w.line.append({digits, static_cast<std::size_t>(end - digits)});
 }
 
 void put_real(ListWrite& w, float value) {
   char text[32];
   const std::size_t length = list_real_text(value, text);
   w.make_room(length);
-  w.line.append(text, length);
+  w.line.append({text, length});
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ int do_lio(int type, ftnint count, const void* addr, ftnlen len) {
 
 int e_wsle() {
   ListWrite& w = list_write();
-  w.unit->put_record(w.line);
+  w.unit->put_record(w.line.view());
   w.line.clear();
   return 0;
 }

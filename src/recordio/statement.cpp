@@ -5,10 +5,11 @@
 
 namespace recordio {
 
-StatementState& state() {
-  static StatementState s;
-  return s;
+namespace {
+constinit StatementState current;
 }
+
+StatementState& state() { return current; }
 
 Unit* start_statement(const cilist& c, const char* format, Direction direction) {
   StatementState& s = state();

@@ -13,12 +13,23 @@
 
 namespace recordio {
 
-UnitTable& units() {
-  // Never destroyed: a signal handler or the exit handler may still close units while static
-  // objects are being torn down.
-  static UnitTable* const table = new UnitTable;
-  return *table;
-}
+namespace {
+
+// The table is made before any code runs and never destroyed: a signal handler or the exit
+// handler may still close units while static objects are being torn down.
+struct TableStorage {
+  union {
+    UnitTable table;
+  };
+  constexpr TableStorage() : table() {}
+  ~TableStorage() {}
+};
+
+constinit TableStorage storage;
+
+}  // namespace
+
+UnitTable& units() { return storage.table; }
 
 Unit& UnitTable::at(ftnint n) {
   if (n < 0 || n >= kUnitCount) {

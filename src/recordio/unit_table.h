@@ -64,6 +64,9 @@ class Unit {
   }
   // Consumes the ordinary character that peek() delivered.
   void take() { ++next_; }
+  // The bytes read ahead and not yet consumed, and consuming n of them (ordinary characters).
+  std::string_view buffered() const { return {next_, static_cast<std::size_t>(limit_ - next_)}; }
+  void skip(std::size_t n) { next_ += n; }
   // Reads and discards through the next line end; false (end flag set) when the file ends first.
   bool skip_record();
   // True when nothing more can be read; consumes nothing.
@@ -108,7 +111,7 @@ class Unit {
 
 class UnitTable {
  public:
-  UnitTable() {
+  constexpr UnitTable() {
     for (int n = 0; n < kUnitCount; ++n) units_[n].number_ = n;
   }
   // The unit numbered n; a number outside 0..99 is fatal.

@@ -5,7 +5,7 @@ CMAKE    ?= cmake
 GENERATOR = -G Ninja
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build test check demo bench fuzz install clean
+.PHONY: all build program test check demo bench fuzz install clean
 
 all: build
 
@@ -15,10 +15,13 @@ $(BUILD)/build.ninja:
 build: $(BUILD)/build.ninja
 	$(CMAKE) --build $(BUILD)
 
-test: build
-	ctest --test-dir $(BUILD) --output-on-failure
+program: $(BUILD)/build.ninja
+	$(CMAKE) --build $(BUILD) --target cdmg2csv
 
-demo: build
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error
+
+demo: program
 	bash examples/demo.sh $(BUILD)/cdmg2csv
 
 bench: $(BUILD)-bench/build.ninja
@@ -27,6 +30,49 @@ bench: $(BUILD)-bench/build.ninja
 
 $(BUILD)-bench/build.ninja:
 	$(CMAKE) -S . -B $(BUILD)-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDMG_BUILD_BENCH=ON -DCDMG_BUILD_TESTS=OFF
+
+# The whole test suite built with clang under the address and undefined-behaviour checkers. A
+# checker's report ends the process that made it and is also kept under $(BUILD)-asan/reports/,
+# so that a report from a child process whose exit no test looks at still fails the target.
+SANITIZER_REPORTS = $(CURDIR)/$(BUILD)-asan/reports
+
+check: $(BUILD)-asan/build.ninja
+	$(CMAKE) --build $(BUILD)-asan
+	rm -rf $(SANITIZER_REPORTS) && mkdir -p $(SANITIZER_REPORTS)
+	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:log_path=$(SANITIZER_REPORTS)/asan \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(SANITIZER_REPORTS)/ubsan \
+	  ctest --test-dir $(BUILD)-asan --output-on-failure --no-tests=error; \
+	status=$$?; \
+	for report in $(SANITIZER_REPORTS)/*; do \
+	  [ -e "$$report" ] || continue; echo "== $$report"; cat "$$report"; status=1; \
+	done; \
+	exit $$status
+
+$(BUILD)-asan/build.ninja:
+	$(CMAKE) -S . -B $(BUILD)-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCDMG_SANITIZE=address,undefined
+
+# The fuzz targets built with clang and libFuzzer, each run for FUZZ_SECONDS on its own working
+# corpus under $(BUILD)-fuzz/corpus/, which starts as a copy of the committed seeds (a run never
+# adds to fuzz/corpus/). What a run finds is left under $(BUILD)-fuzz/findings/<target>/.
+FUZZ_TARGETS = formatted_input component_file fixed_output
+
+fuzz: $(BUILD)-fuzz/build.ninja
+	$(CMAKE) --build $(BUILD)-fuzz --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD)-fuzz/corpus/$$t $(BUILD)-fuzz/findings/$$t; \
+	  cp fuzz/corpus/$$t/* $(BUILD)-fuzz/corpus/$$t/; \
+	  case $$t in component_file) max_len=98304;; *) max_len=4096;; esac; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  $(BUILD)-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -max_len=$$max_len -print_final_stats=1 \
+	    -artifact_prefix=$(BUILD)-fuzz/findings/$$t/ $(BUILD)-fuzz/corpus/$$t; \
+	done
+
+$(BUILD)-fuzz/build.ninja:
+	$(CMAKE) -S . -B $(BUILD)-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCDMG_SANITIZE=address,undefined -DCDMG_BUILD_FUZZ=ON \
+	  -DCDMG_BUILD_TESTS=OFF
 
 install: build
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)

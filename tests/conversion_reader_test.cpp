@@ -1,0 +1,688 @@
+// The component file reader, seen through the whole program: the header plans, the counts it
+// reports, the samples it stores (as they come out in the combined file) and the ways a
+// component file stops the run.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "conversion_component_files.h"
+#include "support/process.h"
+
+namespace {
+
+using namespace conversion_testing;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::run_program;
+using testing_support::ScratchDir;
+
+const std::string kOutput = "out.csv";
+
+struct Outcome {
+  ProcessResult result;
+  std::optional<std::string> csv;  // the output file, when there is one
+  std::set<std::string> names;     // what the working directory holds afterwards
+};
+
+// Runs the program in a fresh directory prepared by `setup`, answering the name prompt with
+// "out.csv".
+Outcome convert(const std::function<void(const ScratchDir&)>& setup) {
+  ScratchDir dir;
+  setup(dir);
+  Outcome o;
+  o.result = run_program(ProcessOptions{dir.path(), kOutput + "\n", {}, {}, {}});
+  if (dir.exists(kOutput)) o.csv = dir.read(kOutput);
+  o.names = entries(dir.path());
+  return o;
+}
+
+Outcome convert(const ComponentFile& c1, const ComponentFile& c2, const ComponentFile& c3) {
+  return convert([&](const ScratchDir& dir) { write_components(dir, c1, c2, c3); });
+}
+
+// A component file with three numbered data records.
+ComponentFile standard(int k) {
+  return component_file(k, numbered_records(k, 3));
+}
+
+// The console of a run that completed.
+void expect_completed(const Outcome& o) {
+  EXPECT_TRUE(o.result.exited()) << "status " << o.result.status << "\n" << o.result.err;
+  EXPECT_EQ(o.result.exit_code(), 0) << o.result.err;
+  EXPECT_EQ(o.result.err, "");
+}
+
+// A run that ended on the fatal path before the output file was opened.
+void expect_fatal(const Outcome& o, const std::string& console, const std::string& diagnostic) {
+  EXPECT_TRUE(o.result.signaled()) << "status " << o.result.status;
+  EXPECT_EQ(o.result.signal(), SIGABRT);
+  EXPECT_EQ(o.result.out, console);
+  EXPECT_EQ(o.result.err, diagnostic);
+  EXPECT_FALSE(o.csv.has_value()) << "an output file was created";
+}
+
+// The four diagnostic lines of a failure on unit 11.
+std::string diagnostic(const std::string& failure, int k, const std::string& format,
+                       const std::string& direction) {
+  return failure + "\napparent state: unit 11 named " + kComponentNames[k - 1] +
+         "\nlast format: " + format + "\nlately " + direction +
+         " sequential formatted external IO\n";
+}
+
+// Field `f` (1..4: time, x, y, z) of a row of the combined file.
+std::string column(const std::string& row, int f) {
+  return f == 1 ? row.substr(0, 7) : row.substr(8 + 11 * static_cast<std::size_t>(f - 2), 10);
+}
+
+// ---- The counts a component reports ----
+
+struct CountCase {
+  const char* what;
+  ComponentFile (*make)(int k);
+  int i;  // data records counted
+  const char* counts_line;
+  const char* rows_line;
+};
+
+const CountCase kCountCases[] = {
+    {"three full data records", [](int k) { return standard(k); }, 3, " i,in= 3 25", " nt= 16"},
+    {"one data record", [](int k) { return component_file(k, numbered_records(k, 1)); }, 1,
+     " i,in= 1 9", " nt= 0"},
+    {"header only", [](int k) { return component_file(k); }, 0, " i,in= 0 1", " nt= -8"},
+    {"blank line after the data",
+     [](int k) {
+       ComponentFile f = standard(k);
+       f.blank_line_after = true;
+       return f;
+     },
+     4, " i,in= 4 33", " nt= 24"},
+    {"blank line inside the data",
+     [](int k) {
+       return component_file(k, {numbered_records(k, 1)[0], "", numbered_records(k, 1)[0]});
+     },
+     3, " i,in= 3 25", " nt= 16"},
+    {"last full record without a line end",
+     [](int k) {
+       ComponentFile f = standard(k);
+       f.final_line_end = false;
+       return f;
+     },
+     2, " i,in= 2 17", " nt= 8"},
+    {"last short record without a line end",
+     [](int k) {
+       ComponentFile f = component_file(k, numbered_records(k, 2));
+       f.data.push_back(record_of_values({1.5}));
+       f.final_line_end = false;
+       return f;
+     },
+     2, " i,in= 2 17", " nt= 8"},
+    {"short data records",
+     [](int k) {
+       return component_file(
+           k, {record_of_values({1, 2, 3}), record_of_values({4}), record_of_values({5, 6})});
+     },
+     3, " i,in= 3 25", " nt= 16"},
+    {"data records longer than 80 columns",
+     [](int k) {
+       ComponentFile f = standard(k);
+       for (std::string& r : f.data) r += "  trailing text, not a field: X.Y.Z";
+       return f;
+     },
+     3, " i,in= 3 25", " nt= 16"},
+    {"CR LF line ends",
+     [](int k) {
+       ComponentFile f = component_file(k, {record_of_values({1, 2}), record_of_values({3}),
+                                            record_of_values({4, 5, 6, 7, 8, 9, 10, 11})});
+       f.crlf = true;
+       return f;
+     },
+     3, " i,in= 3 25", " nt= 16"},
+    {"CR LF line ends and a blank line after the data",
+     [](int k) {
+       ComponentFile f = standard(k);
+       f.crlf = true;
+       f.blank_line_after = true;
+       return f;
+     },
+     4, " i,in= 4 33", " nt= 24"},
+    {"CR LF line ends, last record without one",
+     [](int k) {
+       ComponentFile f = standard(k);
+       f.crlf = true;
+       f.final_line_end = false;
+       return f;
+     },
+     2, " i,in= 2 17", " nt= 8"},
+    {"plan A header of 31 records ending with a line end",
+     [](int k) {
+       ComponentFile f = component_file(k);
+       f.header_records = 31;
+       return f;
+     },
+     0, " i,in= 0 1", " nt= -8"},
+};
+
+TEST(ComponentCounts, ComponentOneReportsItsRecordsOnLinesSevenToNine) {
+  for (const CountCase& c : kCountCases) {
+    SCOPED_TRACE(c.what);
+    const ComponentFile c1 = c.make(1);
+    const Outcome o = convert(c1, standard(2), standard(3));
+    expect_completed(o);
+    const std::vector<std::string> lines = lines_of(o.result.out);
+    ASSERT_EQ(lines.size(), 18u) << o.result.out;
+    EXPECT_EQ(lines[7], c.counts_line);
+    EXPECT_EQ(lines[8], c.rows_line);
+    EXPECT_EQ(o.result.out, dialogue_head() + echo_lines(1, c1) + c.counts_line + "\n" +
+                                c.rows_line + "\n" + echo_lines(2, standard(2)) + count_lines(3) +
+                                echo_lines(3, standard(3)) + count_lines(3) + dialogue_tail());
+    // Component 1 does not decide the number of rows.
+    ASSERT_TRUE(o.csv.has_value());
+    EXPECT_EQ(lines_of(*o.csv).size(), 16u);
+  }
+}
+
+TEST(ComponentCounts, ComponentThreeSetsTheNumberOfRows) {
+  for (const CountCase& c : kCountCases) {
+    SCOPED_TRACE(c.what);
+    const ComponentFile c3 = c.make(3);
+    const Outcome o = convert(standard(1), standard(2), c3);
+    expect_completed(o);
+    EXPECT_EQ(o.result.out, transcript(standard(1), 3, standard(2), 3, c3, c.i));
+    const std::vector<std::string> lines = lines_of(o.result.out);
+    ASSERT_EQ(lines.size(), 18u);
+    EXPECT_EQ(lines[14], c.counts_line);
+    EXPECT_EQ(lines[15], c.rows_line);
+    ASSERT_TRUE(o.csv.has_value());
+    const int nt = 8 * c.i - 8;
+    EXPECT_EQ(lines_of(*o.csv).size(), static_cast<std::size_t>(nt > 0 ? nt : 0));
+    EXPECT_EQ(o.csv->size(), static_cast<std::size_t>(nt > 0 ? nt * 41 : 0));
+  }
+}
+
+TEST(ComponentCounts, ComponentTwoIsShiftedByOneRecord) {
+  // 33 header records: records 6 and 33 are echoed, the data start at record 34.
+  const ComponentFile c2 = standard(2);
+  ASSERT_EQ(c2.header_records, 33);
+  const Outcome o = convert(standard(1), c2, standard(3));
+  expect_completed(o);
+  const std::vector<std::string> lines = lines_of(o.result.out);
+  ASSERT_EQ(lines.size(), 18u) << o.result.out;
+  EXPECT_EQ(lines[9] + "\n", echo_line(c2.record6));
+  EXPECT_EQ(lines[10] + "\n", echo_line(c2.record33));
+  EXPECT_EQ(lines[11], " i,in= 3 25");
+  EXPECT_EQ(lines[12], " nt= 16");
+
+  // The same component laid out with a 32-record header: its first data record is echoed as
+  // record 33 and only the other two count.
+  ComponentFile short_header = standard(2);
+  short_header.header_records = 32;
+  const Outcome shifted = convert(standard(1), short_header, standard(3));
+  expect_completed(shifted);
+  const std::vector<std::string> shifted_lines = lines_of(shifted.result.out);
+  ASSERT_EQ(shifted_lines.size(), 18u) << shifted.result.out;
+  EXPECT_EQ(shifted_lines[10] + "\n", echo_line(short_header.data[0]));
+  EXPECT_EQ(shifted_lines[11], " i,in= 2 17");
+  EXPECT_EQ(shifted_lines[12], " nt= 8");
+  // y then holds the second and third records from sample 1 on.
+  ASSERT_TRUE(shifted.csv.has_value());
+  const std::vector<std::string> rows = lines_of(*shifted.csv);
+  ASSERT_EQ(rows.size(), 16u);
+  for (int row = 1; row <= 16; ++row) {
+    EXPECT_EQ(rows[static_cast<std::size_t>(row - 1)] + "\n",
+              csv_row(row, sample_value(1, row), sample_value(2, row + 8), sample_value(3, row)))
+        << "row " << row;
+  }
+}
+
+// ---- Echoed header records ----
+
+TEST(ComponentHeader, EchoedRecordIsItsFirstEightyCharactersPadded) {
+  struct Case {
+    const char* what;
+    std::string record6;
+    bool crlf;
+    std::string line;  // console line 7, without its line end
+  };
+  const Case cases[] = {
+      {"empty record", "", false, std::string(81, ' ')},
+      {"blank record", std::string(20, ' '), false, std::string(81, ' ')},
+      {"blank record of 100 characters", std::string(100, ' '), false, std::string(81, ' ')},
+      {"short record", "ABC", false, " ABC" + std::string(77, ' ')},
+      {"short record, CR LF", "ABC", true, " ABC" + std::string(77, ' ')},
+      {"empty record, CR LF", "", true, std::string(81, ' ')},
+      {"record of 100 characters", std::string(79, 'a') + "bcdefghijklmnopqrstu", false,
+       " " + std::string(79, 'a') + "b"},
+      {"tab and quotes kept", "A\tB 'q' \"r\" /,", false,
+       " A\tB 'q' \"r\" /," + std::string(66, ' ')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ComponentFile c1 = standard(1);
+    c1.record6 = c.record6;
+    c1.crlf = c.crlf;
+    const Outcome o = convert(c1, standard(2), standard(3));
+    expect_completed(o);
+    const std::vector<std::string> lines = lines_of(o.result.out);
+    ASSERT_EQ(lines.size(), 18u) << o.result.out;
+    EXPECT_EQ(lines[6], c.line);
+    EXPECT_EQ(lines[7], " i,in= 3 25");
+  }
+}
+
+// ---- Samples stored ----
+
+TEST(ComponentSamples, EveryDataRecordFillsTheNextEightSamples) {
+  // Component 3 has four records, so the rows reach the third record of components 1 and 2.
+  const Outcome o = convert(standard(1), standard(2), component_file(3, numbered_records(3, 4)));
+  expect_completed(o);
+  ASSERT_TRUE(o.csv.has_value());
+  std::string expected;
+  for (int row = 1; row <= 24; ++row) {
+    expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
+  }
+  EXPECT_EQ(*o.csv, expected);
+  // Rows 1, 16 and 24 spelled out.
+  const std::vector<std::string> rows = lines_of(*o.csv);
+  EXPECT_EQ(rows[0], "  0.000,   100.250,  -200.250,   300.250");
+  EXPECT_EQ(rows[15], "  0.075,   104.000,  -204.000,   304.000");
+  EXPECT_EQ(rows[23], "  0.115,   106.000,  -206.000,   306.000");
+}
+
+TEST(ComponentSamples, ABlankLineAfterTheDataLeavesEveryRealRecordWithinTheRows) {
+  ComponentFile c3 = standard(3);
+  c3.blank_line_after = true;
+  const Outcome o = convert(standard(1), standard(2), c3);
+  expect_completed(o);
+  ASSERT_TRUE(o.csv.has_value());
+  std::string expected;
+  for (int row = 1; row <= 24; ++row) {
+    expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
+  }
+  EXPECT_EQ(*o.csv, expected);
+}
+
+TEST(ComponentSamples, FieldsOfALastRecordWithoutLineEndAreStored) {
+  struct Case {
+    const char* what;
+    std::string last;            // the last record, written without a line end
+    std::vector<float> samples;  // x(17..24)
+  };
+  const Case cases[] = {
+      {"full record",
+       numbered_records(1, 3)[2],
+       {sample_value(1, 17), sample_value(1, 18), sample_value(1, 19), sample_value(1, 20),
+        sample_value(1, 21), sample_value(1, 22), sample_value(1, 23), sample_value(1, 24)}},
+      {"short record of one field", record_of_values({1.5}), {1.5f, 0, 0, 0, 0, 0, 0, 0}},
+      {"short record of three fields",
+       record_of_values({1.5, -2.5, 7}),
+       {1.5f, -2.5f, 7.0f, 0, 0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ComponentFile c1 = component_file(1, numbered_records(1, 2));
+    c1.data.push_back(c.last);
+    c1.final_line_end = false;
+    const ComponentFile c3 = component_file(3, numbered_records(3, 4));
+    const Outcome o = convert(c1, standard(2), c3);
+    expect_completed(o);
+    const std::vector<std::string> lines = lines_of(o.result.out);
+    ASSERT_EQ(lines.size(), 18u) << o.result.out;
+    EXPECT_EQ(lines[7], " i,in= 2 17");
+    EXPECT_EQ(lines[8], " nt= 8");
+    ASSERT_TRUE(o.csv.has_value());
+    const std::vector<std::string> rows = lines_of(*o.csv);
+    ASSERT_EQ(rows.size(), 24u);
+    for (int row = 17; row <= 24; ++row) {
+      EXPECT_EQ(rows[static_cast<std::size_t>(row - 1)] + "\n",
+                csv_row(row, c.samples[static_cast<std::size_t>(row - 17)], sample_value(2, row),
+                        sample_value(3, row)))
+          << "row " << row;
+    }
+  }
+}
+
+TEST(ComponentSamples, ShortRecordsStoreZerosForTheirMissingFields) {
+  // Record 2 has 25 columns: 1.5, 2.5E+01 and -3 right-justified in columns 1-10, 11-20, 21-25.
+  const std::string short_record = "       1.5   2.5E+01   -3";
+  ASSERT_EQ(short_record.size(), 25u);
+  ComponentFile c1 =
+      component_file(1, {numbered_records(1, 1)[0], short_record, numbered_records(1, 3)[2]});
+  const Outcome o = convert(c1, standard(2), standard(3));
+  expect_completed(o);
+  ASSERT_TRUE(o.csv.has_value());
+  const std::vector<std::string> rows = lines_of(*o.csv);
+  ASSERT_EQ(rows.size(), 16u);
+  const char* const expected[8] = {"     1.500", "    25.000", "     0.000", "     0.000",
+                                   "     0.000", "     0.000", "     0.000", "     0.000"};
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_EQ(column(rows[static_cast<std::size_t>(8 + k)], 2), expected[k])
+        << "x(" << 9 + k << ")";
+  }
+  EXPECT_EQ(column(rows[7], 2), "   102.000");  // the first record is untouched
+}
+
+TEST(ComponentSamples, CrLfRecordsReadLikeLfRecords) {
+  ComponentFile c3 = component_file(
+      3, {"       1.5", record_of_values({1, 2, 3, 4, 5, 6, 7, 8}), record_of_values({9})});
+  c3.crlf = true;
+  ComponentFile c1 = standard(1);
+  c1.crlf = true;
+  c1.blank_line_after = true;
+  const Outcome o = convert(c1, standard(2), c3);
+  expect_completed(o);
+  EXPECT_EQ(o.result.out, transcript(c1, 4, standard(2), 3, c3, 3));
+  ASSERT_TRUE(o.csv.has_value());
+  std::string expected;
+  const float z[16] = {1.5f, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  for (int row = 1; row <= 16; ++row) {
+    expected += csv_row(row, sample_value(1, row), sample_value(2, row), z[row - 1]);
+  }
+  EXPECT_EQ(*o.csv, expected);
+}
+
+TEST(FieldEditing, FieldsReadByE10Point4) {
+  struct Case {
+    std::string field;  // right-justified in its ten columns
+    const char* x;      // the sample as written in the combined file
+  };
+  const Case cases[] = {
+      // The record of four fields and four blanks: 1.0, 0.25, -0.0003, 1.2345, then zeros.
+      {"1.0", "     1.000"},
+      {"2.5E-01", "     0.250"},
+      {"-3", "     0.000"},  // -0.0003: rounds to zero and shows no sign
+      {"12345", "     1.235"},
+      {"", "     0.000"},
+      {"", "     0.000"},
+      {"", "     0.000"},
+      {"", "     0.000"},
+      // Without a point the last four digits are the fraction; a point overrides.
+      {"-30000", "    -3.000"},
+      {"12345E2", "   123.450"},
+      {"1.5-3", "     0.002"},
+      {"1 2 3", "     0.012"},
+      {"7", "     0.001"},
+      {"-.5", "    -0.500"},
+      {"1.5D+02", "   150.000"},
+      {"25e1", "     0.025"},
+      // Only a sign, only a point or only an exponent part read as zero.
+      {"+", "     0.000"},
+      {"-", "     0.000"},
+      {".", "     0.000"},
+      {"E5", "     0.000"},
+      {"0000012345", "     1.235"},
+      {"1.25e1", "    12.500"},
+      {"-1.0E+02", "  -100.000"},
+      {"+4.", "     4.000"},
+  };
+  std::vector<std::string> fields;
+  for (const Case& c : cases) fields.push_back(c.field);
+  ASSERT_EQ(fields.size() % 8, 0u);
+  std::vector<std::string> records;
+  for (std::size_t r = 0; r < fields.size(); r += 8) {
+    records.push_back(record_of_fields({fields.begin() + static_cast<std::ptrdiff_t>(r),
+                                        fields.begin() + static_cast<std::ptrdiff_t>(r + 8)}));
+  }
+  const int n = static_cast<int>(records.size());
+  const Outcome o = convert(component_file(1, records), standard(2),
+                            component_file(3, numbered_records(3, n + 1)));
+  expect_completed(o);
+  ASSERT_TRUE(o.csv.has_value());
+  const std::vector<std::string> rows = lines_of(*o.csv);
+  ASSERT_EQ(rows.size(), fields.size());
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    EXPECT_EQ(column(rows[k], 2), cases[k].x) << "field '" << cases[k].field << "'";
+  }
+}
+
+TEST(FieldEditing, ACommaEndsAFieldEarly) {
+  // Field 2 starts right after the comma; field 3 meets the line end.
+  const Outcome o =
+      convert(component_file(1, {"1.5,2.5", numbered_records(1, 2)[1]}), standard(2), standard(3));
+  expect_completed(o);
+  ASSERT_TRUE(o.csv.has_value());
+  const std::vector<std::string> rows = lines_of(*o.csv);
+  ASSERT_EQ(rows.size(), 16u);
+  EXPECT_EQ(column(rows[0], 2), "     1.500");
+  EXPECT_EQ(column(rows[1], 2), "     2.500");
+  EXPECT_EQ(column(rows[2], 2), "     0.000");
+}
+
+// ---- Component files that stop the run ----
+
+struct FatalCase {
+  const char* what;
+  int k;                              // the failing component
+  std::optional<ComponentFile> file;  // none: the file is missing
+  int echoes;                         // its header records echoed before the failure
+  std::string diagnostic;
+};
+
+ComponentFile header_of(int k, int records, bool final_line_end = true) {
+  ComponentFile f = component_file(k);
+  f.header_records = records;
+  f.final_line_end = final_line_end;
+  return f;
+}
+
+ComponentFile with_data(int k, std::vector<std::string> data) {
+  return component_file(k, std::move(data));
+}
+
+std::vector<FatalCase> fatal_cases() {
+  const std::string open_failure = "open: No such file or directory";
+  return {
+      {"component 1 missing", 1, std::nullopt, 0,
+       diagnostic(open_failure, 1, "list io", "writing")},
+      {"component 2 missing", 2, std::nullopt, 0,
+       diagnostic(open_failure, 2, "list io", "writing")},
+      {"component 3 missing", 3, std::nullopt, 0,
+       diagnostic(open_failure, 3, "list io", "writing")},
+      // Files ending inside their header.
+      {"empty file", 1, header_of(1, 0), 0,
+       diagnostic("read start: end of file", 1, "list io", "reading")},
+      {"four records: the fifth skip meets the end", 1, header_of(1, 4), 0,
+       diagnostic("read start: end of file", 1, "(a80)", "reading")},
+      {"five records: record 6 meets the end", 1, header_of(1, 5), 0,
+       diagnostic("fmt: end of file", 1, "(a80)", "reading")},
+      {"five records, the last without a line end", 1, header_of(1, 5, false), 0,
+       diagnostic("read start: end of file", 1, "(a80)", "reading")},
+      {"six records", 1, header_of(1, 6), 1,
+       diagnostic("read start: end of file", 1, "list io", "reading")},
+      {"31 records, the last without a line end", 1, header_of(1, 31, false), 1,
+       diagnostic("read start: end of file", 1, "list io", "reading")},
+      {"31 records of component 3, the last without a line end", 3, header_of(3, 31, false), 1,
+       diagnostic("read start: end of file", 3, "list io", "reading")},
+      {"component 2 of 32 records: record 33 meets the end", 2, header_of(2, 32), 1,
+       diagnostic("fmt: end of file", 2, "(a80)", "reading")},
+      {"component 2 of 32 records, the last without a line end", 2, header_of(2, 32, false), 1,
+       diagnostic("read start: end of file", 2, "(a80)", "reading")},
+      // Malformed data fields; the end-of-file exit does not catch them.
+      {"a letter in a field", 1,
+       with_data(1, {numbered_records(1, 1)[0], record_of_fields({"1.0", "1.2X45"})}), 1,
+       diagnostic("fmt: read unexpected character", 1, "(8E10.4)", "reading")},
+      {"a second point", 3, with_data(3, {record_of_fields({"1.2.3"})}), 1,
+       diagnostic("fmt: read unexpected character", 3, "(8E10.4)", "reading")},
+      {"a word", 2, with_data(2, {record_of_fields({"", "", "abc"})}), 2,
+       diagnostic("fmt: read unexpected character", 2, "(8E10.4)", "reading")},
+      {"an exponent without digits", 1, with_data(1, {record_of_fields({"1.5E"})}), 1,
+       diagnostic("fmt: read unexpected character", 1, "(8E10.4)", "reading")},
+      {"a letter in the last record, which has no line end", 1,
+       [] {
+         ComponentFile f = with_data(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})});
+         f.final_line_end = false;
+         return f;
+       }(),
+       1, diagnostic("fmt: read unexpected character", 1, "(8E10.4)", "reading")},
+  };
+}
+
+TEST(ComponentFailures, StopTheRunOnTheFatalPathBeforeAnyOutput) {
+  for (const FatalCase& c : fatal_cases()) {
+    SCOPED_TRACE(c.what);
+    const Outcome o = convert([&](const ScratchDir& dir) {
+      for (int k = 1; k <= 3; ++k) {
+        if (k != c.k) dir.write(kComponentNames[k - 1], standard(k).bytes());
+      }
+      if (c.file) dir.write(kComponentNames[c.k - 1], c.file->bytes());
+    });
+    std::string console = dialogue_head();
+    for (int k = 1; k < c.k; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
+    if (c.echoes >= 1) console += echo_line(c.file->record6);
+    if (c.echoes >= 2) console += echo_line(c.file->record33);
+    expect_fatal(o, console, c.diagnostic);
+    std::set<std::string> expected_names = component_names();
+    if (!c.file) expected_names.erase(kComponentNames[c.k - 1]);
+    EXPECT_EQ(o.names, expected_names);
+  }
+}
+
+TEST(ComponentFailures, AMissingComponentFileIsNotCreated) {
+  const Outcome o = convert([](const ScratchDir& dir) {
+    dir.write(kComponentNames[1], standard(2).bytes());
+    dir.write(kComponentNames[2], standard(3).bytes());
+  });
+  expect_fatal(o, dialogue_head(),
+               diagnostic("open: No such file or directory", 1, "list io", "writing"));
+  EXPECT_EQ(o.names, (std::set<std::string>{kComponentNames[1], kComponentNames[2]}));
+}
+
+TEST(ComponentFailures, ComponentFilesAreLeftUnchanged) {
+  ScratchDir dir;
+  ComponentFile c1 = standard(1);
+  c1.final_line_end = false;
+  ComponentFile c3 = standard(3);
+  c3.crlf = true;
+  write_components(dir, c1, standard(2), c3);
+  const ProcessResult r = run_program(ProcessOptions{dir.path(), "out.csv\n", {}, {}, {}});
+  EXPECT_EQ(r.exit_code(), 0) << r.err;
+  EXPECT_EQ(dir.read(kComponentNames[0]), c1.bytes());
+  EXPECT_EQ(dir.read(kComponentNames[1]), standard(2).bytes());
+  EXPECT_EQ(dir.read(kComponentNames[2]), c3.bytes());
+}
+
+// ---- Regression: data records beyond the capacity of the sample arrays ----
+
+constexpr int kFullRecords = 4125;  // 33000 samples of eight per record
+
+TEST(RegressionArrayOverrun, ExactlyFullComponentFilesReadNormally) {
+  ComponentFile files[3];
+  for (int k = 1; k <= 3; ++k) files[k - 1] = component_file(k, numbered_records(k, kFullRecords));
+  const Outcome o = convert(files[0], files[1], files[2]);
+  expect_completed(o);
+  EXPECT_EQ(o.result.out,
+            transcript(files[0], kFullRecords, files[1], kFullRecords, files[2], kFullRecords));
+  const std::vector<std::string> lines = lines_of(o.result.out);
+  ASSERT_EQ(lines.size(), 18u);
+  for (std::size_t line : {7u, 11u, 14u}) {
+    EXPECT_EQ(lines[line], " i,in= 4125 33001");
+    EXPECT_EQ(lines[line + 1], " nt= 32992");
+  }
+  ASSERT_TRUE(o.csv.has_value());
+  std::string expected;
+  expected.reserve(32992 * 41);
+  for (int row = 1; row <= 32992; ++row) {
+    expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
+  }
+  EXPECT_TRUE(*o.csv == expected) << "the combined file differs from the expected 32992 rows";
+  EXPECT_EQ(o.csv->substr(o.csv->size() - 41), "164.955,  8348.000, -8448.000,  8548.000\n");
+}
+
+TEST(RegressionArrayOverrun, AFullFileWhoseLastRecordHasNoLineEndReadsNormally) {
+  ComponentFile c3 = component_file(3, numbered_records(3, kFullRecords));
+  c3.final_line_end = false;
+  const Outcome o = convert(standard(1), standard(2), c3);
+  expect_completed(o);
+  const std::vector<std::string> lines = lines_of(o.result.out);
+  ASSERT_EQ(lines.size(), 18u) << o.result.out;
+  EXPECT_EQ(lines[14], " i,in= 4124 32993");
+  EXPECT_EQ(lines[15], " nt= 32984");
+  ASSERT_TRUE(o.csv.has_value());
+  EXPECT_EQ(o.csv->size(), 32984u * 41u);
+  EXPECT_EQ(o.csv->substr(o.csv->size() - 41), "164.915,     0.000,     0.000,  8546.000\n");
+}
+
+TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
+  struct Case {
+    const char* what;
+    int k;
+    ComponentFile (*make)(int k);
+  };
+  const Case cases[] = {
+      {"component 1 with 4126 records", 1,
+       [](int k) { return component_file(k, numbered_records(k, kFullRecords + 1)); }},
+      {"component 2 with 4126 records", 2,
+       [](int k) { return component_file(k, numbered_records(k, kFullRecords + 1)); }},
+      {"component 3 with 4126 records", 3,
+       [](int k) { return component_file(k, numbered_records(k, kFullRecords + 1)); }},
+      {"component 3 with 4126 records, CR LF", 3,
+       [](int k) {
+         ComponentFile f = component_file(k, numbered_records(k, kFullRecords + 1));
+         f.crlf = true;
+         return f;
+       }},
+      {"component 1 with 4125 records and a blank line", 1,
+       [](int k) {
+         ComponentFile f = component_file(k, numbered_records(k, kFullRecords));
+         f.blank_line_after = true;
+         return f;
+       }},
+      {"component 3 with 4125 records and a 4126th without a line end", 3,
+       [](int k) {
+         ComponentFile f = component_file(k, numbered_records(k, kFullRecords + 1));
+         f.final_line_end = false;
+         return f;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ComponentFile failing = c.make(c.k);
+    const Outcome o = convert([&](const ScratchDir& dir) {
+      for (int k = 1; k <= 3; ++k) {
+        dir.write(kComponentNames[k - 1], k == c.k ? failing.bytes() : standard(k).bytes());
+      }
+    });
+    std::string console = dialogue_head();
+    for (int k = 1; k < c.k; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
+    console += echo_lines(c.k, failing);
+    expect_fatal(o, console,
+                 "read: more than 4125 data records\napparent state: unit 11 named " +
+                     kComponentNames[c.k - 1] +
+                     "\nlast format: (8E10.4)\nlately reading sequential formatted external IO\n");
+    EXPECT_EQ(o.names, component_names());
+  }
+}
+
+// ---- Regression: a read error taken for the end of the file ----
+
+TEST(RegressionReadErrorTakenForEndOfFile, AComponentNameThatIsADirectoryIsFatal) {
+  for (int failing = 1; failing <= 3; ++failing) {
+    SCOPED_TRACE("component " + std::to_string(failing));
+    const Outcome o = convert([&](const ScratchDir& dir) {
+      for (int k = 1; k <= 3; ++k) {
+        if (k == failing) {
+          std::filesystem::create_directory(dir / kComponentNames[k - 1]);
+        } else {
+          dir.write(kComponentNames[k - 1], standard(k).bytes());
+        }
+      }
+    });
+    EXPECT_TRUE(o.result.signaled()) << "status " << o.result.status << "\n" << o.result.out;
+    EXPECT_EQ(o.result.signal(), SIGABRT);
+    std::string console = dialogue_head();
+    for (int k = 1; k < failing; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
+    EXPECT_EQ(o.result.out, console);
+    const std::vector<std::string> err = lines_of(o.result.err);
+    ASSERT_GE(err.size(), 3u) << o.result.err;
+    EXPECT_NE(err[0].find("Is a directory"), std::string::npos) << err[0];
+    EXPECT_EQ(err[1], "apparent state: unit 11 named " + kComponentNames[failing - 1]);
+    EXPECT_FALSE(o.csv.has_value());
+  }
+}
+
+}  // namespace

@@ -7,10 +7,13 @@
 // went wrong and leave the reporting to the statement.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -197,35 +200,105 @@ template <class Source>
   return EditStatus::kOk;
 }
 
+namespace plain {
+
+inline constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
+inline constexpr std::array<std::uint64_t, 9> kScale = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
+                                                        100000000};
+
+// Eight bytes read as a word, the first byte lowest.
+inline std::uint64_t load(const char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// How many of the word's bytes, from the first on, are blanks.
+inline int leading_blanks(std::uint64_t word) {
+  const std::uint64_t misfit = word ^ (kEveryByte * ' ');
+  return misfit == 0 ? 8 : std::countr_zero(misfit) / 8;
+}
+
+// How many of the word's bytes, from the first on, are decimal digits. A digit is 0x30..0x39:
+// its high nibble is 3, and still 3 after adding 6. (A carry out of a byte can only disturb the
+// bytes after a non-digit.)
+inline int leading_digits(std::uint64_t word) {
+  constexpr std::uint64_t kHigh = kEveryByte * 0xF0;
+  constexpr std::uint64_t kThree = kEveryByte * 0x30;
+  const std::uint64_t misfit = ((word & kHigh) ^ kThree) | (((word + kEveryByte * 6) & kHigh) ^ kThree);
+  return misfit == 0 ? 8 : std::countr_zero(misfit) / 8;
+}
+
+// The number written by the word's first n bytes (1 to 8 digits): the digits are moved to the top
+// of the word and combined pairwise, then in fours, then all eight.
+inline std::uint64_t digits_value(std::uint64_t word, int n) {
+  std::uint64_t v = (word - kEveryByte * '0') << (8 * (8 - n));
+  v = v * 10 + (v >> 8);
+  return ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+          ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+         32;
+}
+
+}  // namespace plain
+
 // The common field, read in one pass: leading blanks, an optional sign, digits with at most one
-// point and nothing else up to column w, few enough digits for an exact conversion. Returns false,
+// point and nothing else up to column w, few enough digits for an exact conversion. `available`
+// bytes can be read from `field` (at least w); eight at a time where they reach. Returns false,
 // having stored nothing, for every other field; the full scan reads those. Where it returns true,
 // the value is the one the full scan gives: both convert the same digits and power of ten exactly.
-inline bool read_plain_real(const char* field, int w, int d, float& value) {
+inline bool read_plain_real(const char* field, std::size_t available, int w, int d, float& value) {
+  const auto reach = static_cast<int>(available < 1024 ? available : 1024);  // bytes readable
   int i = 0;
-  while (i < w && field[i] == ' ') ++i;
-  if (i == w) return false;
+  while (i + 8 <= reach) {
+    const int blanks = plain::leading_blanks(plain::load(field + i));
+    i += blanks;
+    if (blanks < 8) break;
+  }
+  while (i < w && i < reach && field[i] == ' ') ++i;
+  if (i >= w) return false;
   const bool negative = field[i] == '-';
   if (negative || field[i] == '+') ++i;
+
   std::uint64_t mantissa = 0;
-  const int first_digit = i;
-  while (i < w && static_cast<unsigned>(field[i] - '0') < 10u) {
-    mantissa = mantissa * 10 + static_cast<unsigned>(field[i] - '0');
-    ++i;
-  }
-  int digit_count = i - first_digit;
   int correction = -d;
-  if (i < w && field[i] == '.') {
-    ++i;
-    const int first_fraction = i;
+  const int left = w - i;
+  if (left >= 1 && left <= 8 && i + 8 <= reach) {
+    // The rest of the field in one word: take its point out, then all of it must be digits.
+    std::uint64_t word = plain::load(field + i);
+    const std::uint64_t t = word ^ (plain::kEveryByte * '.');
+    const std::uint64_t points = (t - plain::kEveryByte) & ~t & (plain::kEveryByte * 0x80);
+    const int point = points == 0 ? 8 : std::countr_zero(points) / 8;
+    int count = left;
+    if (point < left) {
+      const std::uint64_t before = point == 0 ? 0 : word & (~std::uint64_t{0} >> (64 - 8 * point));
+      const std::uint64_t after = point == 7 ? 0 : (word >> (8 * (point + 1))) << (8 * point);
+      word = before | after;
+      count = left - 1;
+      correction = -(count - point);
+    }
+    if (count == 0 || plain::leading_digits(word) < count) return false;
+    mantissa = plain::digits_value(word, count);
+  } else {
+    int digit_count = 0;
     while (i < w && static_cast<unsigned>(field[i] - '0') < 10u) {
       mantissa = mantissa * 10 + static_cast<unsigned>(field[i] - '0');
       ++i;
+      ++digit_count;
     }
-    correction = -(i - first_fraction);
-    digit_count += i - first_fraction;
+    if (i < w && field[i] == '.') {
+      ++i;
+      const int before = digit_count;
+      while (i < w && static_cast<unsigned>(field[i] - '0') < 10u) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(field[i] - '0');
+        ++i;
+        ++digit_count;
+      }
+      correction = before - digit_count;
+    }
+    if (i != w || digit_count == 0 || digit_count > 15) return false;
   }
-  if (i != w || digit_count == 0 || digit_count > 15 || correction < -22 || correction > 22) return false;
+  if (correction < -22) return false;
   const auto m = static_cast<double>(mantissa);
   const double magnitude = correction >= 0 ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
                                            : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
@@ -240,7 +313,7 @@ template <class Source>
 EditStatus read_real(Source& in, int w, int d, float& value) {
   if constexpr (BufferedSource<Source>) {
     const std::string_view bytes = in.buffered();
-    if (bytes.size() >= static_cast<std::size_t>(w) && read_plain_real(bytes.data(), w, d, value)) {
+    if (bytes.size() >= static_cast<std::size_t>(w) && read_plain_real(bytes.data(), bytes.size(), w, d, value)) {
       in.skip(static_cast<std::size_t>(w));
       return EditStatus::kOk;
     }

@@ -54,12 +54,16 @@ const DataEdit& next_edit(const DataEdit* edit) {
   return *edit;
 }
 
-[[noreturn]] void mismatch() { fatal("fmt", Failure::message("item does not match its edit descriptor")); }
+[[noreturn, gnu::noinline]] void mismatch() { fatal("fmt", Failure::message("item does not match its edit descriptor")); }
+
+[[gnu::noinline]] EditStatus read_text_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
+  return read_characters(unit, item, len, edit.width == 0 ? len : static_cast<ftnlen>(edit.width));
+}
 
 int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   EditStatus status;
   if (edit.code == 'A') {
-    status = read_characters(unit, item, len, edit.width == 0 ? len : static_cast<ftnlen>(edit.width));
+    status = read_text_item(unit, edit, item, len);
   } else {
     if (len != sizeof(float)) mismatch();
     float value;
@@ -104,22 +108,33 @@ int s_wsfe(const cilist* c) {
   return 0;
 }
 
-int do_fio(ftnint count, void* addr, ftnlen len) {
+namespace {
+
+// Reading and writing are kept apart so that each stays small around its editor.
+[[gnu::noinline]] int write_items(ftnint count, char* item, ftnlen len) {
+  FormattedStatement& s = statement();
+  WriteContext context{*state().active, s.record};
+  for (ftnint i = 0; i < count; ++i, item += len) {
+    write_item(s.record, next_edit(s.walk.next(context)), item, len);
+  }
+  return 0;
+}
+
+[[gnu::noinline]] int read_items(ftnint count, char* item, ftnlen len) {
   FormattedStatement& s = statement();
   Unit& unit = *state().active;
-  auto* item = static_cast<char*>(addr);
-  if (state().writing) {
-    WriteContext context{unit, s.record};
-    for (ftnint i = 0; i < count; ++i, item += len) {
-      write_item(s.record, next_edit(s.walk.next(context)), item, len);
-    }
-    return 0;
-  }
   ReadContext context{unit};
   for (ftnint i = 0; i < count; ++i, item += len) {
     if (read_item(unit, next_edit(s.walk.next(context)), item, len) != 0) return -1;
   }
   return 0;
+}
+
+}  // namespace
+
+int do_fio(ftnint count, void* addr, ftnlen len) {
+  auto* item = static_cast<char*>(addr);
+  return state().writing ? write_items(count, item, len) : read_items(count, item, len);
 }
 
 int e_rsfe() {

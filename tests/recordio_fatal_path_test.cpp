@@ -1,0 +1,580 @@
+// The runtime's fatal path: the diagnostic on standard error, the closing of every unit, and the
+// abnormal end of the process; and the failures that must never pass silently or as the end of
+// a file.
+//
+// Each scenario runs in a child of its own in a scratch directory (the runtime's state is the
+// process's and every failure ends the process).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "recordio/recordio.h"
+#include "support/process.h"
+
+namespace recordio {
+namespace {
+
+using testing_support::ProcessResult;
+using testing_support::ScratchDir;
+namespace fs = std::filesystem;
+
+constexpr ftnint kConsole = 6;
+constexpr ftnint kFileUnit = 11;
+constexpr ftnlen kTextLength = 80;
+constexpr char kFormatLine[] = "(a80)";
+constexpr char kFormat1000[] = "(8E10.4)";
+constexpr char kFormat2000[] =
+    "(F7.3,3("
+    "\x02,\x02"
+    ",F10.3))";
+constexpr char kRow[] = "  0.005,    12.346,     0.000, -1234.500";
+
+// Exit status of a child that could not set its scenario up (not a result of the runtime).
+constexpr int kSetupFailed = 77;
+
+void start_up() {
+  f_setsig();
+  f_init();
+  std::atexit([] { f_exit(); });
+}
+
+// Runs `body` in a child working in `dir`, after the runtime's start-up; the child STOPs when
+// the body returns. `before_start_up` runs first (redirections, privileges).
+ProcessResult run_scenario(const ScratchDir& dir, const std::function<void()>& body,
+                           const std::function<void()>& before_start_up = {},
+                           const std::string& input = "") {
+  std::fflush(nullptr);
+  return testing_support::run_in_child(
+      [&] {
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        if (chdir(dir.path().c_str()) != 0) _exit(kSetupFailed);
+        if (before_start_up) before_start_up();
+        start_up();
+        body();
+        s_stop("", 0);
+      },
+      input);
+}
+
+bool aborted(const ProcessResult& r) {
+  return r.signaled() && r.signal() == SIGABRT;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(at) + "<no line end>");
+      break;
+    }
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::string text80(std::string s) {
+  s.resize(kTextLength, ' ');
+  return s;
+}
+
+void open_file(ftnint unit, const std::string& name_text, const char* status) {
+  const olist o{0, unit, name_text.data(), name_text.size(), status, nullptr, nullptr, 0, nullptr};
+  f_open(&o);
+}
+
+void close_file(ftnint unit) {
+  const cllist c{0, unit, nullptr};
+  f_clos(&c);
+}
+
+void console_line(const std::string& text) {
+  const cilist c{0, kConsole, 0, nullptr, 0};
+  s_wsle(&c);
+  do_lio(kTypeCharacter, 1, text.data(), text.size());
+  e_wsle();
+}
+
+void skip_record(ftnint unit) {
+  const cilist c{0, unit, 0, nullptr, 0};
+  s_rsle(&c);
+  e_rsle();
+}
+
+// An "(a80)" READ; with an end-of-file exit the statement is abandoned at -1.
+void read_text(ftnint unit, bool end_exit, char (&text)[kTextLength]) {
+  const cilist c{0, unit, end_exit ? 1 : 0, kFormatLine, 0};
+  if (s_rsfe(&c) != 0) return;
+  if (do_fio(1, text, sizeof text) != 0) return;
+  e_rsfe();
+}
+
+void read_data(ftnint unit, bool end_exit) {
+  const cilist c{0, unit, end_exit ? 1 : 0, kFormat1000, 0};
+  float v[8] = {};
+  if (s_rsfe(&c) != 0) return;
+  for (float& f : v) {
+    if (do_fio(1, &f, sizeof f) != 0) return;
+  }
+  e_rsfe();
+}
+
+void write_row(ftnint unit) {
+  float t = 0.005f, x = 12.3456f, y = -0.0004f, z = -1234.5f;
+  const cilist c{0, unit, 0, kFormat2000, 0};
+  s_wsfe(&c);
+  do_fio(1, &t, sizeof t);
+  do_fio(1, &x, sizeof x);
+  do_fio(1, &y, sizeof y);
+  do_fio(1, &z, sizeof z);
+  e_wsfe();
+}
+
+// The last two lines of a diagnostic.
+std::vector<std::string> tail(const std::string& format, bool writing) {
+  std::vector<std::string> lines;
+  if (!format.empty()) lines.push_back("last format: " + format);
+  lines.push_back(std::string("lately ") + (writing ? "writing" : "reading") +
+                  " sequential formatted external IO");
+  return lines;
+}
+
+std::vector<std::string> diagnostic(const std::string& failure, const std::string& unit_line,
+                                    const std::string& format, bool writing) {
+  std::vector<std::string> lines{failure, "apparent state: " + unit_line};
+  for (const std::string& l : tail(format, writing)) lines.push_back(l);
+  return lines;
+}
+
+// --- The diagnostic
+
+TEST(FatalPath, OpenOldOfAMissingFileAfterAConsoleLine) {
+  ScratchDir dir;
+  const ProcessResult r = run_scenario(dir, [] {
+    console_line("before");
+    open_file(kFileUnit, text80("missing.txt"), "old");
+    console_line("after");
+  });
+  EXPECT_TRUE(aborted(r)) << "status " << r.status;
+  EXPECT_EQ(lines_of(r.err), diagnostic("open: No such file or directory",
+                                        "unit 11 named missing.txt", "list io", true));
+  // Console output pending at the failure is still written.
+  EXPECT_EQ(r.out, " before\n");
+  EXPECT_FALSE(dir.exists("missing.txt"));
+}
+
+TEST(FatalPath, EmptyOrBlankFileNameIsANullName) {
+  for (const std::string& name : {std::string(), std::string(80, ' '), std::string(" ")}) {
+    SCOPED_TRACE("name of " + std::to_string(name.size()) + " characters");
+    ScratchDir dir;
+    const ProcessResult r = run_scenario(dir, [&] {
+      console_line("before");
+      open_file(kFileUnit, name, "unknown");
+    });
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    EXPECT_EQ(lines_of(r.err),
+              diagnostic("open: null file name", "unit 11 (unnamed)", "list io", true));
+    EXPECT_EQ(r.out, " before\n");
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+  }
+}
+
+TEST(FatalPath, ReadStartAtTheEndOfAFile) {
+  struct Case {
+    const char* what;
+    bool formatted;
+    std::string format;
+  };
+  const Case cases[] = {
+      {"skip READ", false, "list io"},
+      {"formatted READ", true, kFormatLine},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.write("two.txt", "one\ntwo\n");
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("two.txt"), "old");
+      for (int k = 0; k < 3; ++k) skip_record(kFileUnit);
+      if (c.formatted) {
+        char text[kTextLength];
+        read_text(kFileUnit, false, text);
+      } else {
+        skip_record(kFileUnit);
+      }
+    });
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    EXPECT_EQ(lines_of(r.err),
+              diagnostic("read start: end of file", "unit 11 named two.txt", c.format, false));
+  }
+}
+
+TEST(FatalPath, EndOfFileInsideATextFieldWithoutAnExit) {
+  ScratchDir dir;
+  dir.write("last.txt", "first\nlast");
+  const ProcessResult r = run_scenario(dir, [] {
+    open_file(kFileUnit, text80("last.txt"), "old");
+    char text[kTextLength];
+    read_text(kFileUnit, false, text);
+    console_line(std::string(text, sizeof text));
+    read_text(kFileUnit, false, text);
+    console_line("after");
+  });
+  EXPECT_TRUE(aborted(r)) << "status " << r.status;
+  EXPECT_EQ(lines_of(r.err),
+            diagnostic("fmt: end of file", "unit 11 named last.txt", kFormatLine, false));
+  EXPECT_EQ(r.out, " " + text80("first") + "\n");
+}
+
+TEST(FatalPath, EndOfStandardInputInsideATextFieldWithoutAnExit) {
+  struct Case {
+    const char* what;
+    std::string input;
+  };
+  const Case cases[] = {
+      {"empty standard input", ""},
+      {"name without line end", "out.csv"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const ProcessResult r = run_scenario(
+        dir,
+        [] {
+          console_line("Enter a name");
+          char text[kTextLength];
+          read_text(5, false, text);
+          console_line("after");
+        },
+        {}, c.input);
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    EXPECT_EQ(lines_of(r.err),
+              diagnostic("fmt: end of file", "unit 5 (unnamed)", kFormatLine, false));
+    EXPECT_EQ(r.out, " Enter a name\n");
+  }
+}
+
+TEST(FatalPath, UnexpectedCharacterInANumericField) {
+  struct Case {
+    const char* record;
+    bool end_exit;
+  };
+  const Case cases[] = {
+      {"       1.5       x.5", false},
+      {"       1.5       x.5", true},
+      {"    1.5x", false},
+      {"1.5E", false},
+      {"1.5E+", false},
+      {"12-", false},
+      {"1.2.3", false},
+      {"      1 /", false},
+      {"1.5;2.5", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("record \"") + c.record + "\"" + (c.end_exit ? " with exit" : ""));
+    ScratchDir dir;
+    dir.write("data.txt", std::string(c.record) + "\n");
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("data.txt"), "old");
+      read_data(kFileUnit, c.end_exit);
+      console_line("after");
+    });
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    EXPECT_EQ(lines_of(r.err), diagnostic("fmt: read unexpected character",
+                                          "unit 11 named data.txt", kFormat1000, false));
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(FatalPath, FailureTextOfTheCaller) {
+  ScratchDir dir;
+  dir.write("data.txt", "       1.5\n       2.5\n");
+  struct Case {
+    const char* what;
+    bool within_statement;  // the failure comes after the start of a data READ
+    std::string format;
+  };
+  const Case cases[] = {
+      {"during a data READ", true, kFormat1000},
+      {"after a data READ ended", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("data.txt"), "old");
+      read_data(kFileUnit, true);
+      if (c.within_statement) {
+        const cilist data{0, kFileUnit, 1, kFormat1000, 0};
+        s_rsfe(&data);
+      }
+      f_fail("read", "more than 4125 data records");
+    });
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    EXPECT_EQ(lines_of(r.err), diagnostic("read: more than 4125 data records",
+                                          "unit 11 named data.txt", c.format, false));
+  }
+}
+
+TEST(FatalPath, UnitNumberOutOfRange) {
+  struct Case {
+    const char* what;
+    std::function<void()> statement;
+  };
+  const Case cases[] = {
+      {"WRITE on unit 100",
+       [] {
+         const cilist c{0, 100, 0, nullptr, 0};
+         s_wsle(&c);
+         e_wsle();
+       }},
+      {"READ on unit -1",
+       [] {
+         const cilist c{0, -1, 0, nullptr, 0};
+         s_rsle(&c);
+         e_rsle();
+       }},
+      {"OPEN of unit 100", [] { open_file(100, text80("x.txt"), "unknown"); }},
+      {"CLOSE of unit 100",
+       [] {
+         const cllist c{0, 100, nullptr};
+         f_clos(&c);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const ProcessResult r = run_scenario(dir, [&] {
+      console_line("before");
+      c.statement();
+      console_line("after");
+    });
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    const std::vector<std::string> lines = lines_of(r.err);
+    ASSERT_GE(lines.size(), 3u) << r.err;
+    EXPECT_TRUE(lines[0].ends_with(": illegal unit number")) << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("apparent state: unit ")) << lines[1];
+    EXPECT_TRUE(lines.back().starts_with("lately ")) << lines.back();
+    EXPECT_TRUE(lines.back().ends_with(" sequential formatted external IO")) << lines.back();
+    EXPECT_EQ(r.out, " before\n");
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+  }
+}
+
+// --- Writing to a unit that cannot be written
+
+// A read-only mode does not stop root, so a child running as root gives up its privileges
+// before it starts; the scratch directory is opened to others for that.
+void lose_privileges() {
+  if (geteuid() != 0) return;
+  if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+      setresuid(65534, 65534, 65534) != 0) {
+    _exit(kSetupFailed);
+  }
+}
+
+TEST(FatalPath, WriteToAReadOnlyUnit) {
+  struct Case {
+    const char* what;
+    bool formatted;
+    std::string format;
+  };
+  const Case cases[] = {
+      {"list-directed WRITE", false, "list io"},
+      // The format line shows format 2000 as stored, its 0x02 delimiters included.
+      {"formatted WRITE of format 2000", true, kFormat2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.write("ro.txt", "read only\n");
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    fs::permissions(dir / "ro.txt",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const ProcessResult r = run_scenario(
+        dir,
+        [&] {
+          open_file(kFileUnit, text80("ro.txt"), "old");
+          console_line("opened");
+          if (c.formatted) {
+            write_row(kFileUnit);
+          } else {
+            const cilist w{0, kFileUnit, 0, nullptr, 0};
+            s_wsle(&w);
+            e_wsle();
+          }
+          console_line("after");
+        },
+        lose_privileges);
+    if (r.exited() && r.exit_code() == kSetupFailed) {
+      GTEST_SKIP() << "running as root and unable to give up root's privileges in the child; "
+                      "a read-only file cannot be made unwritable for root";
+    }
+    EXPECT_TRUE(aborted(r)) << "status " << r.status << "\n" << r.err;
+    EXPECT_EQ(lines_of(r.err),
+              diagnostic("write start: can't write file", "unit 11 named ro.txt", c.format, true));
+    EXPECT_EQ(r.out, " opened\n");
+    EXPECT_EQ(dir.read("ro.txt"), "read only\n");
+  }
+}
+
+// --- Closing every unit on the way out
+
+TEST(FatalPath, PendingOutputIsWrittenAndAFileIsCutAtItsPosition) {
+  ScratchDir dir;
+  dir.write("out.csv", std::string(1000, 'q'));
+  const ProcessResult r = run_scenario(dir, [] {
+    console_line("first");
+    open_file(kFileUnit, text80("out.csv"), "unknown");
+    write_row(kFileUnit);
+    write_row(kFileUnit);
+    console_line("second");
+    open_file(12, text80("missing.txt"), "old");
+  });
+  EXPECT_TRUE(aborted(r)) << "status " << r.status;
+  EXPECT_EQ(lines_of(r.err), diagnostic("open: No such file or directory",
+                                        "unit 12 named missing.txt", "list io", true));
+  EXPECT_EQ(r.out, " first\n second\n");
+  EXPECT_EQ(dir.read("out.csv"), std::string(kRow) + "\n" + kRow + "\n");
+}
+
+TEST(FatalPath, AFileOpenedWithoutWritingIsLeftWhole) {
+  ScratchDir dir;
+  dir.write("in.txt", "abc\ndef\n");
+  const ProcessResult r = run_scenario(dir, [] {
+    open_file(kFileUnit, text80("in.txt"), "unknown");
+    skip_record(kFileUnit);
+    f_fail("read", "stop here");
+  });
+  EXPECT_TRUE(aborted(r)) << "status " << r.status;
+  EXPECT_EQ(lines_of(r.err),
+            diagnostic("read: stop here", "unit 11 named in.txt", "list io", false));
+  EXPECT_EQ(dir.read("in.txt"), "abc\ndef\n");
+}
+
+// --- Failures that are never silent
+
+// Standard output that cannot take the console lines: the STOP must not end the run as if they
+// had been written.
+TEST(WriteFailure, ConsoleWriteFailureIsNotSilent) {
+  ScratchDir dir;
+  const auto to_full_device = [] {
+    const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(kSetupFailed);
+    ::close(fd);
+  };
+  const ProcessResult r = run_scenario(
+      dir,
+      [] {
+        console_line("one");
+        console_line("two");
+        console_line("three");
+      },
+      to_full_device);
+  ASSERT_FALSE(r.exited() && r.exit_code() == kSetupFailed) << "/dev/full unavailable";
+  EXPECT_FALSE(r.exited() && r.exit_code() == 0) << "the lost console lines went unnoticed";
+  EXPECT_TRUE(aborted(r)) << "status " << r.status;
+  const std::vector<std::string> lines = lines_of(r.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines[0].ends_with(": No space left on device")) << lines[0];
+  EXPECT_EQ(lines,
+            diagnostic("write: No space left on device", "unit 6 (unnamed)", "list io", true));
+}
+
+TEST(WriteFailure, FileWriteFailureIsNotSilent) {
+  struct Case {
+    const char* what;
+    int rows;
+    bool close;
+  };
+  const Case cases[] = {
+      {"one row, then CLOSE", 1, true},
+      {"one row, then STOP", 1, false},
+      {"more rows than one buffer holds", 3000, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("/dev/full"), "unknown");
+      for (int k = 0; k < c.rows; ++k) write_row(kFileUnit);
+      if (c.close) close_file(kFileUnit);
+      console_line("after");
+    });
+    EXPECT_FALSE(r.exited() && r.exit_code() == 0) << "the lost rows went unnoticed";
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    const std::vector<std::string> lines = lines_of(r.err);
+    ASSERT_GE(lines.size(), 3u) << r.err;
+    EXPECT_TRUE(lines[0].ends_with(": No space left on device")) << lines[0];
+    EXPECT_EQ(lines[1], "apparent state: unit 11 named /dev/full");
+    EXPECT_EQ(lines.back(), "lately writing sequential formatted external IO");
+  }
+}
+
+// A directory opens read-only with status old, and reading it fails with a system error: that
+// error is the failure, never the end of the file, with or without an end-of-file exit.
+TEST(ReadFailure, ReadErrorIsNotEndOfFile) {
+  struct Case {
+    const char* what;
+    std::function<void()> read;
+    std::string format;
+  };
+  const Case cases[] = {
+      {"skip READ", [] { skip_record(kFileUnit); }, "list io"},
+      {"text READ with an end-of-file exit",
+       [] {
+         char text[kTextLength];
+         read_text(kFileUnit, true, text);
+       },
+       kFormatLine},
+      {"data READ with an end-of-file exit", [] { read_data(kFileUnit, true); }, kFormat1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    fs::create_directory(dir / "sub");
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("sub"), "old");
+      console_line("opened");
+      c.read();
+      console_line("after");
+    });
+    EXPECT_TRUE(aborted(r)) << "status " << r.status;
+    EXPECT_EQ(lines_of(r.err),
+              diagnostic("read: Is a directory", "unit 11 named sub", c.format, false));
+    EXPECT_EQ(r.out, " opened\n");
+  }
+}
+
+TEST(ReadFailure, LookingAheadAtAnUnreadableUnitIsNotTheEndOfIt) {
+  ScratchDir dir;
+  fs::create_directory(dir / "sub");
+  const ProcessResult r = run_scenario(dir, [] {
+    open_file(kFileUnit, text80("sub"), "old");
+    console_line(f_at_end(kFileUnit) ? "at end" : "not at end");
+  });
+  EXPECT_TRUE(aborted(r)) << "status " << r.status;
+  const std::vector<std::string> lines = lines_of(r.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines[0].ends_with(": Is a directory")) << lines[0];
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
+}  // namespace recordio

@@ -1,0 +1,731 @@
+// Statements of the record I/O runtime over real units: list-directed console lines, text
+// assignment, OPEN and CLOSE, skip READs, formatted READs through files, and the end of a file.
+//
+// The runtime keeps the unit table and the current statement as process state and ends the
+// process on every failure, so each scenario runs in a child of its own, in a scratch directory,
+// and is judged by what the child left behind: its standard output and error, its files, its
+// exit status, and a report file the child writes with plain system calls.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <bit>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "recordio/recordio.h"
+#include "support/process.h"
+
+namespace recordio {
+namespace {
+
+using testing_support::ProcessResult;
+using testing_support::ScratchDir;
+
+constexpr ftnint kConsole = 6;
+constexpr ftnint kFileUnit = 11;
+constexpr ftnlen kTextLength = 80;
+constexpr char kFormatLine[] = "(a80)";
+constexpr char kFormat1000[] = "(8E10.4)";
+// Format 2000 as the conversion stores it: the byte 0x02 delimits the literal comma.
+constexpr char kFormat2000[] =
+    "(F7.3,3("
+    "\x02,\x02"
+    ",F10.3))";
+
+// The row of format 2000 for t = 0.005, 12.3456, -0.0004 and -1234.5.
+constexpr char kRow[] = "  0.005,    12.346,     0.000, -1234.500";
+static_assert(sizeof kRow - 1 == 40);
+
+// --- Running a scenario
+
+// The runtime's start-up as its process entry does it.
+void start_up() {
+  f_setsig();
+  f_init();
+  std::atexit([] { f_exit(); });
+}
+
+// Runs `body` in a child working in `dir`, after the runtime's start-up; the child STOPs when
+// the body returns.
+ProcessResult run_scenario(const ScratchDir& dir, const std::function<void()>& body,
+                           const std::string& input = "") {
+  std::fflush(nullptr);  // nothing of the test's own output may reach the child's streams
+  return testing_support::run_in_child(
+      [&] {
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        if (chdir(dir.path().c_str()) != 0) _exit(121);
+        start_up();
+        body();
+        s_stop("", 0);
+      },
+      input);
+}
+
+bool aborted(const ProcessResult& r) {
+  return r.signaled() && r.signal() == SIGABRT;
+}
+
+// The lines of a diagnostic or console output, without their line ends.
+std::string first_line(const std::string& text) {
+  return text.substr(0, text.find('\n'));
+}
+
+// --- What the child does
+
+std::string text80(std::string s) {
+  s.resize(kTextLength, ' ');
+  return s;
+}
+
+// Appends to the child's report file with plain system calls, outside the runtime.
+void report(const std::string& line) {
+  const int fd = ::open("report", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    _exit(123);
+  }
+  ::close(fd);
+}
+
+void open_file(ftnint unit, const std::string& name_text, const char* status) {
+  const olist o{0, unit, name_text.data(), name_text.size(), status, nullptr, nullptr, 0, nullptr};
+  f_open(&o);
+}
+
+void close_file(ftnint unit) {
+  const cllist c{0, unit, nullptr};
+  f_clos(&c);
+}
+
+// A skip READ; its start and end results as "start/end".
+std::string skip_record(ftnint unit, bool end_exit) {
+  const cilist c{0, unit, end_exit ? 1 : 0, nullptr, 0};
+  if (s_rsle(&c) != 0) return "start -1";
+  return "end " + std::to_string(e_rsle());
+}
+
+// One "(a80)" READ with an end-of-file exit, as the report line "end N [text]", "item -1" or
+// "start -1".
+std::string read_text(ftnint unit) {
+  const cilist c{0, unit, 1, kFormatLine, 0};
+  char text[kTextLength];
+  std::memset(text, '#', sizeof text);
+  if (s_rsfe(&c) != 0) return "start -1\n";
+  if (do_fio(1, text, sizeof text) != 0) return "item -1\n";
+  const int end = e_rsfe();
+  return "end " + std::to_string(end) + " [" + std::string(text, sizeof text) + "]\n";
+}
+
+std::string bits_of(float v) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, " %08x", std::bit_cast<std::uint32_t>(v));
+  return hex;
+}
+
+constexpr float kUntouched = 7.0f;
+
+// One "(8E10.4)" READ with an end-of-file exit, as "end N" or "item K -1" or "start -1",
+// followed by the bit patterns of the eight items (each preset to kUntouched).
+std::string read_data(ftnint unit) {
+  const cilist c{0, unit, 1, kFormat1000, 0};
+  float v[8];
+  for (float& f : v) f = kUntouched;
+  if (s_rsfe(&c) != 0) return "start -1\n";
+  std::string line;
+  int k = 0;
+  for (; k < 8; ++k) {
+    if (do_fio(1, &v[k], sizeof(float)) != 0) break;
+  }
+  line = k == 8 ? "end " + std::to_string(e_rsfe()) : "item " + std::to_string(k + 1) + " -1";
+  for (float f : v) line += bits_of(f);
+  return line + "\n";
+}
+
+// Fields of ten columns, each right-justified.
+std::string fields(const std::vector<std::string>& texts) {
+  std::string record;
+  for (const std::string& t : texts) record += std::string(10 - t.size(), ' ') + t;
+  return record;
+}
+
+std::string data_line(const std::string& head, std::vector<float> values) {
+  values.resize(8, kUntouched);
+  std::string line = head;
+  for (float f : values) line += bits_of(f);
+  return line + "\n";
+}
+
+void write_row(ftnint unit, float t, float x, float y, float z) {
+  const cilist c{0, unit, 0, kFormat2000, 0};
+  s_wsfe(&c);
+  do_fio(1, &t, sizeof t);
+  do_fio(1, &x, sizeof x);
+  do_fio(1, &y, sizeof y);
+  do_fio(1, &z, sizeof z);
+  e_wsfe();
+}
+
+void write_the_row(ftnint unit) {
+  write_row(unit, 0.005f, 12.3456f, -0.0004f, -1234.5f);
+}
+
+// --- List-directed WRITE
+
+struct Item {
+  int type;
+  std::string text;
+  std::int32_t integer = 0;
+  float real = 0.0f;
+};
+
+Item Text(std::string s) {
+  return {kTypeCharacter, std::move(s)};
+}
+Item Int(std::int32_t v) {
+  return {kTypeInteger, {}, v};
+}
+Item Real(float v) {
+  return {kTypeReal, {}, 0, v};
+}
+
+void write_items(ftnint unit, const std::vector<Item>& items) {
+  const cilist c{0, unit, 0, nullptr, 0};
+  s_wsle(&c);
+  for (const Item& item : items) {
+    switch (item.type) {
+      case kTypeCharacter:
+        do_lio(kTypeCharacter, 1, item.text.data(), item.text.size());
+        break;
+      case kTypeInteger:
+        do_lio(kTypeInteger, 1, &item.integer, sizeof item.integer);
+        break;
+      default:
+        do_lio(kTypeReal, 1, &item.real, sizeof item.real);
+        break;
+    }
+  }
+  e_wsle();
+}
+
+std::string chars(std::size_t n, char c) {
+  return std::string(n, c);
+}
+
+TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80) {
+  struct Case {
+    const char* what;
+    std::vector<Item> items;
+    std::string out;
+  };
+  const std::string abc80 = text80("ABC");
+  const Case cases[] = {
+      {"no items", {}, "\n"},
+      {"two texts", {Text("AB"), Text("CD")}, " ABCD\n"},
+      {"text and integers", {Text("i,in="), Int(3), Int(25)}, " i,in= 3 25\n"},
+      {"record counts", {Text("i,in="), Int(4000), Int(32001)}, " i,in= 4000 32001\n"},
+      {"negative integer", {Text("nt="), Int(-8)}, " nt= -8\n"},
+      {"zero and extremes", {Int(0), Int(INT_MIN), Int(INT_MAX)}, " 0 -2147483648 2147483647\n"},
+      {"sample interval", {Text(" assumed dt ="), Real(0.005f)}, "  assumed dt =  0.00499999989\n"},
+      {"floats", {Real(1.0f), Real(-2.25f), Real(0.5f)}, "  1. -2.25  0.5\n"},
+      {"80-character text", {Text(abc80)}, " " + abc80 + "\n"},
+      {"trailing blanks kept", {Text("AB  ")}, " AB  \n"},
+      {"text reaching column 79",
+       {Text(chars(40, 'A')), Text(chars(38, 'B'))},
+       " " + chars(40, 'A') + chars(38, 'B') + "\n"},
+      {"text reaching column 80",
+       {Text(chars(40, 'A')), Text(chars(39, 'B'))},
+       " " + chars(40, 'A') + "\n " + chars(39, 'B') + "\n"},
+      {"two 80-character texts",
+       {Text(chars(80, 'x')), Text(chars(80, 'y'))},
+       " " + chars(80, 'x') + "\n " + chars(80, 'y') + "\n"},
+      // An integer's digits count, its blank and minus sign do not.
+      {"integer of 2 digits after 77",
+       {Text(chars(76, 'X')), Int(12)},
+       " " + chars(76, 'X') + " 12\n"},
+      {"integer of 3 digits after 77",
+       {Text(chars(76, 'X')), Int(123)},
+       " " + chars(76, 'X') + "\n 123\n"},
+      {"negative integer after 77",
+       {Text(chars(76, 'X')), Int(-12)},
+       " " + chars(76, 'X') + " -12\n"},
+      // A float's whole text counts, its blank and sign position included.
+      {"float ending at column 79",
+       {Text(chars(63, 'X')), Real(0.005f)},
+       " " + chars(63, 'X') + "  0.00499999989\n"},
+      {"float reaching column 80",
+       {Text(chars(64, 'X')), Real(0.005f)},
+       " " + chars(64, 'X') + "\n  0.00499999989\n"},
+      {"a long item alone stays on one line",
+       {Text(chars(120, 'L'))},
+       " " + chars(120, 'L') + "\n"},
+      {"a long item after another starts a new line",
+       {Int(7), Text(chars(120, 'L'))},
+       " 7\n " + chars(120, 'L') + "\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const ProcessResult r = run_scenario(dir, [&] { write_items(kConsole, c.items); });
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << "status " << r.status;
+  }
+}
+
+TEST(ListWrite, ManySmallItemsFillLinesUpToTheLimit) {
+  ScratchDir dir;
+  std::vector<Item> letters(100, Text("x"));
+  std::vector<Item> digits(50, Int(7));
+  const ProcessResult r = run_scenario(dir, [&] {
+    write_items(kConsole, letters);
+    write_items(kConsole, digits);
+  });
+  std::string sevens_40;
+  for (int k = 0; k < 40; ++k) sevens_40 += " 7";
+  std::string sevens_10;
+  for (int k = 0; k < 10; ++k) sevens_10 += " 7";
+  // 78 letters make a line of 79 characters; the next letter would reach 80. Forty integers of
+  // one digit make 80 characters: each was placed while the line stood below 79.
+  EXPECT_EQ(r.out, " " + chars(78, 'x') + "\n " + chars(22, 'x') + "\n" + sevens_40 + "\n" +
+                       sevens_10 + "\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(ListWrite, UnitZeroIsStandardErrorAndStatementsFollowEachOther) {
+  ScratchDir dir;
+  const ProcessResult r = run_scenario(dir, [&] {
+    write_items(kConsole, {Text("one")});
+    write_items(0, {Text("to error"), Int(-1)});
+    write_items(kConsole, {});
+    write_items(kConsole, {Text("two")});
+  });
+  EXPECT_EQ(r.out, " one\n\n two\n");
+  EXPECT_EQ(r.err, " to error -1\n");
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0);
+}
+
+// --- Text assignment
+
+TEST(TextAssignment, CopiesTheShorterLengthAndBlankFillsTheRest) {
+  struct Case {
+    const char* what;
+    std::string source;
+    std::size_t dest_length;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"shorter source", "abc", 8, "abc     "},
+      {"longer source", "abcdefghij", 4, "abcd"},
+      {"equal lengths", "wxyz", 4, "wxyz"},
+      {"empty source", "", 5, "     "},
+      {"name into an 80-character text", "out.csv", 80, text80("out.csv")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string dest(c.dest_length + 4, '#');  // four guard bytes after the destination
+    s_copy(dest.data(), c.source.data(), c.dest_length, c.source.size());
+    EXPECT_EQ(dest.substr(0, c.dest_length), c.expected);
+    EXPECT_EQ(dest.substr(c.dest_length), "####");
+  }
+}
+
+// --- OPEN and CLOSE
+
+TEST(Open, NameLosesTrailingBlanksOnly) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string file;
+  };
+  const Case cases[] = {
+      {"80-character text", text80("out.csv"), "out.csv"},
+      {"leading blanks stay", text80("  out.csv"), "  out.csv"},
+      {"inner blank stays", text80("my out.csv"), "my out.csv"},
+      {"no blanks", "out.csv", "out.csv"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, c.text, "unknown");
+      write_the_row(kFileUnit);
+      close_file(kFileUnit);
+    });
+    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+      names.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{c.file});
+    EXPECT_EQ(dir.read(c.file), std::string(kRow) + "\n");
+  }
+}
+
+TEST(Open, UnknownExistingFileIsCutToTheRowsWrittenAtClose) {
+  const std::string before(1000, 'q');
+  struct Case {
+    const char* what;
+    int rows;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"no row keeps the file", 0, before},
+      {"one row", 1, std::string(kRow) + "\n"},
+      {"two rows", 2, std::string(kRow) + "\n" + kRow + "\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.write("old.csv", before);
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("old.csv"), "unknown");
+      for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
+      close_file(kFileUnit);
+    });
+    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    EXPECT_EQ(dir.read("old.csv"), c.expected);
+  }
+}
+
+TEST(Open, MissingFileOfAnyStatusButOldIsCreatedEmpty) {
+  for (const char* status : {"unknown", "UNKNOWN", "new"}) {
+    SCOPED_TRACE(status);
+    ScratchDir dir;
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("fresh.csv"), status);
+      close_file(kFileUnit);
+    });
+    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    ASSERT_TRUE(dir.exists("fresh.csv"));
+    EXPECT_EQ(dir.read("fresh.csv"), "");
+  }
+}
+
+TEST(Open, StatusOldNeverCreatesNorEmptiesAFile) {
+  for (const char* status : {"old", "OLD", "Old"}) {
+    SCOPED_TRACE(status);
+    ScratchDir dir;
+    const ProcessResult missing =
+        run_scenario(dir, [&] { open_file(kFileUnit, text80("absent.txt"), status); });
+    EXPECT_TRUE(aborted(missing)) << "status " << missing.status;
+    EXPECT_FALSE(dir.exists("absent.txt"));
+
+    dir.write("present.txt", "kept\n");
+    const ProcessResult present = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("present.txt"), status);
+      close_file(kFileUnit);
+    });
+    EXPECT_TRUE(present.exited() && present.exit_code() == 0) << present.err;
+    EXPECT_EQ(dir.read("present.txt"), "kept\n");
+  }
+}
+
+TEST(Open, WritingAfterASkipReadGoesOnInPlaceAndCloseCutsThere) {
+  ScratchDir dir;
+  dir.write("mixed.txt", "line1\nline2\nline3\n");
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("mixed.txt"), "unknown");
+    skip_record(kFileUnit, false);
+    write_the_row(kFileUnit);
+    close_file(kFileUnit);
+  });
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(dir.read("mixed.txt"), "line1\n" + std::string(kRow) + "\n");
+}
+
+TEST(Open, ReopeningAConnectedUnitClosesItsFileFirst) {
+  ScratchDir dir;
+  dir.write("first.csv", std::string(1000, 'q'));
+  dir.write("second.txt", "abc\n");
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("first.csv"), "unknown");
+    write_the_row(kFileUnit);
+    open_file(kFileUnit, text80("second.txt"), "old");
+    report(read_text(kFileUnit));
+  });
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(dir.read("first.csv"), std::string(kRow) + "\n");
+  EXPECT_EQ(dir.read("report"), "end 0 [" + text80("abc") + "]\n");
+}
+
+TEST(Close, OfAnUnconnectedUnitIsHarmless) {
+  ScratchDir dir;
+  dir.write("a.txt", "abc\n");
+  const ProcessResult r = run_scenario(dir, [&] {
+    close_file(12);
+    open_file(kFileUnit, text80("a.txt"), "old");
+    close_file(kFileUnit);
+    close_file(kFileUnit);
+    write_items(kConsole, {Text("still here")});
+  });
+  EXPECT_EQ(r.out, " still here\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0);
+  EXPECT_EQ(dir.read("a.txt"), "abc\n");
+  EXPECT_FALSE(dir.exists("fort.12"));
+}
+
+TEST(Stop, ClosesEveryUnitAndCutsAFileLeftOpen) {
+  ScratchDir dir;
+  dir.write("left.csv", std::string(1000, 'q'));
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("left.csv"), "unknown");
+    write_the_row(kFileUnit);
+    write_items(kConsole, {Text("done")});
+  });
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(r.out, " done\n");
+  EXPECT_EQ(dir.read("left.csv"), std::string(kRow) + "\n");
+}
+
+// --- Skip READs and the end of a file
+
+TEST(SkipRead, ThreeSkipsOnTwoRecordsConsumeBothAndSetTheEndFlagSilently) {
+  ScratchDir dir;
+  dir.write("two.txt", "one\ntwo\n");
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("two.txt"), "old");
+    for (int k = 0; k < 3; ++k) report(skip_record(kFileUnit, false) + "\n");
+    report(skip_record(kFileUnit, true) + "\n");
+    report(read_text(kFileUnit));
+  });
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  // The third skip meets the end in its end call; with the flag set, READs with an exit return
+  // -1 at their start.
+  EXPECT_EQ(dir.read("report"), "end 0\nend 0\nend -1\nstart -1\nstart -1\n");
+}
+
+TEST(SkipRead, TheNextReadWithoutAnExitFailsAtItsStart) {
+  ScratchDir dir;
+  dir.write("two.txt", "one\ntwo\n");
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("two.txt"), "old");
+    for (int k = 0; k < 3; ++k) skip_record(kFileUnit, false);
+    report("before\n");
+    skip_record(kFileUnit, false);
+    report("after\n");
+  });
+  EXPECT_TRUE(aborted(r)) << "status " << r.status;
+  EXPECT_EQ(first_line(r.err), "read start: end of file");
+  EXPECT_EQ(dir.read("report"), "before\n");
+}
+
+TEST(SkipRead, ALastRecordWithoutALineEndIsConsumedAndSetsTheEndFlag) {
+  ScratchDir dir;
+  dir.write("tail.txt", "one\ntwo");
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("tail.txt"), "old");
+    report(skip_record(kFileUnit, false) + "\n");
+    report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+    report(skip_record(kFileUnit, false) + "\n");
+    report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+    report(skip_record(kFileUnit, true) + "\n");
+  });
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(dir.read("report"), "end 0\nnot at end\nend -1\nat end\nstart -1\n");
+}
+
+TEST(SkipRead, InterpretsNoCharacterOfTheRecord) {
+  ScratchDir dir;
+  dir.write("odd.txt", "a/b'c\"d,e f\t/\nsecond\n");
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("odd.txt"), "old");
+    skip_record(kFileUnit, false);
+    report(read_text(kFileUnit));
+  });
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(dir.read("report"), "end 0 [" + text80("second") + "]\n");
+}
+
+TEST(SkipRead, CloseAndOpenClearTheEndFlag) {
+  ScratchDir dir;
+  dir.write("one.txt", "only\n");
+  const ProcessResult r = run_scenario(dir, [&] {
+    open_file(kFileUnit, text80("one.txt"), "old");
+    skip_record(kFileUnit, false);
+    skip_record(kFileUnit, false);
+    close_file(kFileUnit);
+    open_file(kFileUnit, text80("one.txt"), "old");
+    report(read_text(kFileUnit));
+  });
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(dir.read("report"), "end 0 [" + text80("only") + "]\n");
+}
+
+TEST(SkipRead, StandardInputIsUnitFive) {
+  ScratchDir dir;
+  const ProcessResult r = run_scenario(
+      dir,
+      [&] {
+        report(skip_record(5, false) + "\n");
+        report(read_text(5));
+        report(skip_record(5, true) + "\n");
+      },
+      "skipped\nname.csv\n");
+  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  EXPECT_EQ(dir.read("report"), "end 0\nend 0 [" + text80("name.csv") + "]\nend -1\n");
+}
+
+// --- f_at_end
+
+TEST(AtEnd, LooksAheadWithoutConsuming) {
+  struct Case {
+    const char* what;
+    std::string content;
+    std::string report;
+  };
+  const Case cases[] = {
+      {"empty file", "", "at end\nstart -1\n"},
+      {"one record", "abc\n", "not at end\nend 0 [" + text80("abc") + "]\nat end\n"},
+      {"record without line end", "abc", "not at end\nitem -1\nat end\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.write("f.txt", c.content);
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("f.txt"), "old");
+      report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+      if (c.content.empty()) {
+        // A skip READ meets the end and sets the flag; the next READ stops at its start.
+        skip_record(kFileUnit, false);
+        report(read_text(kFileUnit));
+        return;
+      }
+      report(read_text(kFileUnit));
+      report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+    });
+    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    EXPECT_EQ(dir.read("report"), c.report);
+  }
+}
+
+// --- Formatted READ through a file
+
+TEST(FormattedRead, TextRecordsArePaddedCutAndEndAtLfOrCrLf) {
+  const std::string hundred = [] {
+    std::string s;
+    for (int k = 0; k < 10; ++k) s += "0123456789";
+    return s;
+  }();
+  // The unit reads 64 KiB at a time: 65531 bytes and a line end put the CR of "abc\r\n" on the
+  // last byte of the first buffer and its LF on the first byte of the next.
+  const std::string straddle = std::string(65531, 'x') + "\nabc\r\ndef\n";
+  const std::string lone_cr_at_edge = std::string(65531, 'x') + "\nabc\rZ\n";
+  struct Case {
+    const char* what;
+    std::string content;
+    int reads;
+    std::vector<std::string> texts;  // "<eof>" for a READ whose item met the end of the file
+  };
+  const Case cases[] = {
+      {"short records", "abc\ndef\n", 3, {"abc", "def", "<eof>"}},
+      {"100-character record", hundred + "\nnext\n", 2, {hundred.substr(0, 80), "next"}},
+      {"exactly 80 characters", hundred.substr(0, 80) + "\nz\n", 2, {hundred.substr(0, 80), "z"}},
+      {"CR LF line ends", "abc\r\ndef\r\n", 3, {"abc", "def", "<eof>"}},
+      {"CR LF after 80 characters",
+       hundred.substr(0, 80) + "\r\nz\r\n",
+       2,
+       {hundred.substr(0, 80), "z"}},
+      {"lone CR is an ordinary character", "a\rb\n", 1, {"a\rb"}},
+      {"tab is stored unchanged", "a\tb\n", 1, {"a\tb"}},
+      {"empty record", "\nx\n", 2, {"", "x"}},
+      {"CR LF across the buffer edge", straddle, 3, {std::string(80, 'x'), "abc", "def"}},
+      {"lone CR at the buffer edge", lone_cr_at_edge, 2, {std::string(80, 'x'), "abc\rZ"}},
+      {"last record without line end", "abc\nxyz", 2, {"abc", "<eof>"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.write("lines.txt", c.content);
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("lines.txt"), "old");
+      for (int k = 0; k < c.reads; ++k) report(read_text(kFileUnit));
+    });
+    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    std::string expected;
+    for (const std::string& t : c.texts) {
+      if (t == "<eof>") {
+        // The end of the file is met inside the item: after a last line end the previous READ
+        // consumed without meeting the end, or inside a last record without a line end.
+        expected += "item -1\n";
+      } else {
+        expected += "end 0 [" + text80(t) + "]\n";
+      }
+    }
+    EXPECT_EQ(dir.read("report"), expected);
+  }
+}
+
+TEST(FormattedRead, DataRecordsFollowTheNumericFieldRules) {
+  const float minus_3e_4 = static_cast<float>(-0.0003);
+  // A record of 65524 bytes and its line end put the CR of the data record's CR LF on the last
+  // byte of the unit's first 64 KiB buffer.
+  const std::string straddle = std::string(65524, 'x') + "\n       1.5\r\n2.5\n";
+  struct Case {
+    const char* what;
+    std::string content;
+    int skips;
+    int reads;
+    std::string report;
+  };
+  const Case cases[] = {
+      {"25-character record", "       1.5   2.5E+01   -3\n", 0, 1,
+       data_line("end 0", {1.5f, 25.0f, minus_3e_4, 0, 0, 0, 0, 0})},
+      {"comma ends a field early", "1.5,2.5\n", 0, 1,
+       data_line("end 0", {1.5f, 2.5f, 0, 0, 0, 0, 0, 0})},
+      {"next field starts after the comma", "1.5,12345\n", 0, 1,
+       data_line("end 0", {1.5f, static_cast<float>(1.2345), 0, 0, 0, 0, 0, 0})},
+      {"eight full fields then the next record",
+       fields({"1.0000", "-2.0000", "12345", "12345E2", "1.5-3", "1 2 3", ".", "-.E1"}) + "\n" +
+           fields({"1"}) + "\n",
+       0, 2,
+       data_line("end 0", {1.0f, -2.0f, static_cast<float>(1.2345), static_cast<float>(123.45),
+                           static_cast<float>(0.0015), static_cast<float>(0.0123), 0, 0}) +
+           data_line("end 0", {static_cast<float>(0.0001), 0, 0, 0, 0, 0, 0, 0})},
+      {"CR LF line end", "       1.5\r\n       2.5\r\n", 0, 2,
+       data_line("end 0", {1.5f, 0, 0, 0, 0, 0, 0, 0}) +
+           data_line("end 0", {2.5f, 0, 0, 0, 0, 0, 0, 0})},
+      {"CR LF across the buffer edge", straddle, 1, 2,
+       data_line("end 0", {1.5f, 0, 0, 0, 0, 0, 0, 0}) +
+           data_line("end 0", {2.5f, 0, 0, 0, 0, 0, 0, 0})},
+      {"end of file inside a field keeps the earlier fields", "       1.5       2.5  3", 0, 2,
+       data_line("item 3 -1", {1.5f, 2.5f}) + "start -1\n"},
+      {"end of file at a field boundary", "       1.5", 0, 1, data_line("item 2 -1", {1.5f})},
+      {"full record without line end ends in the end call",
+       fields({"1", "2", "3", "4", "5", "6", "7", "8"}), 0, 2,
+       data_line("end -1", {static_cast<float>(0.0001), static_cast<float>(0.0002),
+                            static_cast<float>(0.0003), static_cast<float>(0.0004),
+                            static_cast<float>(0.0005), static_cast<float>(0.0006),
+                            static_cast<float>(0.0007), static_cast<float>(0.0008)}) +
+           "start -1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.write("data.txt", c.content);
+    const ProcessResult r = run_scenario(dir, [&] {
+      open_file(kFileUnit, text80("data.txt"), "old");
+      for (int k = 0; k < c.skips; ++k) skip_record(kFileUnit, false);
+      for (int k = 0; k < c.reads; ++k) report(read_data(kFileUnit));
+    });
+    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    EXPECT_EQ(dir.read("report"), c.report);
+  }
+}
+
+}  // namespace
+}  // namespace recordio

@@ -17,8 +17,7 @@ class FormatParser {
     skip_blanks();
     if (!eat('(')) return std::nullopt;
     if (!list(0)) return std::nullopt;
-    skip_blanks();
-    if (at_ != text_.size()) return std::nullopt;
+    // Whatever follows the closing parenthesis is not part of the format.
     return std::move(format_);
   }
 

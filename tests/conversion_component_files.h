@@ -5,6 +5,7 @@
 // show: CR LF line ends, a missing final line end, a blank line after the data.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -12,6 +13,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/process.h"
 
@@ -203,6 +206,40 @@ inline std::string csv_row(int row, float x, float y, float z) {
   return text;
 }
 
+// ---- The standard run ----
+
+// Component files with three numbered data records each: 16 rows.
+inline ComponentFile standard(int k) {
+  return component_file(k, numbered_records(k, 3));
+}
+
+inline void write_standard(const testing_support::ScratchDir& dir) {
+  write_components(dir, standard(1), standard(2), standard(3));
+}
+
+inline std::string standard_transcript() {
+  return transcript(standard(1), 3, standard(2), 3, standard(3), 3);
+}
+
+// The 16 rows of the standard component files.
+inline const std::string kStandardRows =
+    "  0.000,   100.250,  -200.250,   300.250\n"
+    "  0.005,   100.500,  -200.500,   300.500\n"
+    "  0.010,   100.750,  -200.750,   300.750\n"
+    "  0.015,   101.000,  -201.000,   301.000\n"
+    "  0.020,   101.250,  -201.250,   301.250\n"
+    "  0.025,   101.500,  -201.500,   301.500\n"
+    "  0.030,   101.750,  -201.750,   301.750\n"
+    "  0.035,   102.000,  -202.000,   302.000\n"
+    "  0.040,   102.250,  -202.250,   302.250\n"
+    "  0.045,   102.500,  -202.500,   302.500\n"
+    "  0.050,   102.750,  -202.750,   302.750\n"
+    "  0.055,   103.000,  -203.000,   303.000\n"
+    "  0.060,   103.250,  -203.250,   303.250\n"
+    "  0.065,   103.500,  -203.500,   303.500\n"
+    "  0.070,   103.750,  -203.750,   303.750\n"
+    "  0.075,   104.000,  -204.000,   304.000\n";
+
 // ---- Looking at the results ----
 
 // The lines of a text, without their line ends.
@@ -230,6 +267,19 @@ inline std::set<std::string> entries(const std::filesystem::path& dir) {
 // The names of the three component files.
 inline std::set<std::string> component_names() {
   return {kComponentNames[0], kComponentNames[1], kComponentNames[2]};
+}
+
+// A run that completed: exit status 0 and nothing on standard error.
+inline void expect_completed(const testing_support::ProcessResult& r) {
+  EXPECT_TRUE(r.exited()) << "status " << r.status << "\n" << r.err;
+  EXPECT_EQ(r.exit_code(), 0) << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
+// A run that ended through abort.
+inline void expect_aborted(const testing_support::ProcessResult& r) {
+  EXPECT_TRUE(r.signaled()) << "status " << r.status;
+  EXPECT_EQ(r.signal(), SIGABRT);
 }
 
 }  // namespace conversion_testing

@@ -1,7 +1,5 @@
 // The complete conversion run: the console dialogue, the combined file and its name, and the run
 // driven through pipes as an interactive session would drive it.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,70 +9,28 @@
 #include <filesystem>
 #include <functional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "conversion_component_files.h"
+#include "support/piped_run.h"
 #include "support/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace conversion_testing;
+using testing_support::PipedRun;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
 using testing_support::run_program;
 using testing_support::ScratchDir;
 
-// Component files with three numbered data records each: 16 rows.
-ComponentFile standard(int k) {
-  return component_file(k, numbered_records(k, 3));
-}
-
-void write_standard(const ScratchDir& dir) {
-  write_components(dir, standard(1), standard(2), standard(3));
-}
-
-std::string standard_transcript() {
-  return transcript(standard(1), 3, standard(2), 3, standard(3), 3);
-}
-
-// The 16 rows of the standard component files.
-const std::string kStandardRows =
-    "  0.000,   100.250,  -200.250,   300.250\n"
-    "  0.005,   100.500,  -200.500,   300.500\n"
-    "  0.010,   100.750,  -200.750,   300.750\n"
-    "  0.015,   101.000,  -201.000,   301.000\n"
-    "  0.020,   101.250,  -201.250,   301.250\n"
-    "  0.025,   101.500,  -201.500,   301.500\n"
-    "  0.030,   101.750,  -201.750,   301.750\n"
-    "  0.035,   102.000,  -202.000,   302.000\n"
-    "  0.040,   102.250,  -202.250,   302.250\n"
-    "  0.045,   102.500,  -202.500,   302.500\n"
-    "  0.050,   102.750,  -202.750,   302.750\n"
-    "  0.055,   103.000,  -203.000,   303.000\n"
-    "  0.060,   103.250,  -203.250,   303.250\n"
-    "  0.065,   103.500,  -203.500,   303.500\n"
-    "  0.070,   103.750,  -203.750,   303.750\n"
-    "  0.075,   104.000,  -204.000,   304.000\n";
-
 ProcessResult run_in(const ScratchDir& dir, const std::string& input,
                      std::vector<std::string> args = {}) {
   return run_program(ProcessOptions{dir.path(), input, {}, std::move(args), {}});
-}
-
-void expect_completed(const ProcessResult& r) {
-  EXPECT_TRUE(r.exited()) << "status " << r.status << "\n" << r.err;
-  EXPECT_EQ(r.exit_code(), 0) << r.err;
-  EXPECT_EQ(r.err, "");
-}
-
-void expect_aborted(const ProcessResult& r) {
-  EXPECT_TRUE(r.signaled()) << "status " << r.status;
-  EXPECT_EQ(r.signal(), SIGABRT);
 }
 
 // Field `f` (1..4: time, x, y, z) of a row of the combined file.
@@ -414,130 +370,13 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
 
 // ---- Regression: the prompt unseen until the run ends when the console is a pipe ----
 
-// The program with its standard streams on pipes, as a terminal session or a driving program
-// would see it.
-class PipedRun {
- public:
-  explicit PipedRun(const fs::path& cwd) {
-    previous_sigpipe_ =
-        std::signal(SIGPIPE, SIG_IGN);  // a child that is gone must not end the test
-    int in[2], out[2], err[2];
-    if (!make_pipe(in) || !make_pipe(out) || !make_pipe(err)) throw std::runtime_error("pipe");
-    std::string path = testing_support::program_path();
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-      if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) _exit(120);
-      if (chdir(cwd.c_str()) != 0) _exit(121);
-      std::signal(SIGPIPE, SIG_DFL);
-      char* argv[] = {path.data(), nullptr};
-      execv(argv[0], argv);
-      _exit(122);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    in_ = in[1];
-    out_ = out[0];
-    err_ = err[0];
-  }
-
-  ~PipedRun() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status_, 0);
-    }
-    for (int fd : {in_, out_, err_}) {
-      if (fd >= 0) close(fd);
-    }
-    std::signal(SIGPIPE, previous_sigpipe_);
-  }
-
-  PipedRun(const PipedRun&) = delete;
-  PipedRun& operator=(const PipedRun&) = delete;
-
-  // Collects standard output and error until `done` holds for what standard output shows, both
-  // streams are closed, or `timeout` passes. Returns whether `done` held.
-  bool read_until(const std::function<bool(const std::string&)>& done,
-                  std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done(out_text_)) {
-      if (out_ < 0 && err_ < 0) return false;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-      const int n = poll(fds, 2, static_cast<int>(left.count()));
-      if (n < 0) return false;
-      drain(fds[0], out_, out_text_);
-      drain(fds[1], err_, err_text_);
-    }
-    return true;
-  }
-
-  void write_input(const std::string& bytes) {
-    ASSERT_EQ(write(in_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-
-  // Closes standard input, collects everything up to the end of both streams and waits for the
-  // program, all within `timeout`. Returns whether it ended in time.
-  bool finish(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    if (in_ >= 0) {
-      close(in_);
-      in_ = -1;
-    }
-    read_until([](const std::string&) { return false; }, timeout);
-    while (std::chrono::steady_clock::now() < deadline) {
-      const pid_t p = waitpid(pid_, &status_, WNOHANG);
-      if (p == pid_) {
-        reaped_ = true;
-        return true;
-      }
-      usleep(2000);
-    }
-    return false;
-  }
-
-  const std::string& out() const { return out_text_; }
-  const std::string& err() const { return err_text_; }
-  int status() const { return status_; }
-
- private:
-  static bool make_pipe(int fds[2]) {
-    if (pipe(fds) != 0) return false;
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-    return true;
-  }
-
-  static void drain(const pollfd& p, int& fd, std::string& text) {
-    if (fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) return;
-    char buffer[65536];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      text.append(buffer, static_cast<std::size_t>(n));
-    } else {
-      close(fd);
-      fd = -1;
-    }
-  }
-
-  pid_t pid_ = -1;
-  int in_ = -1, out_ = -1, err_ = -1;
-  std::string out_text_, err_text_;
-  int status_ = 0;
-  bool reaped_ = false;
-  void (*previous_sigpipe_)(int) = SIG_DFL;
-};
-
 constexpr std::chrono::milliseconds kPromptWait{3000};
 constexpr std::chrono::milliseconds kFinishWait{5000};
 
 TEST(RegressionPromptUnseenThroughAPipe, TheNamePromptIsShownBeforeTheNameIsRead) {
   ScratchDir dir;
   write_standard(dir);
-  PipedRun run(dir.path());
+  PipedRun run({.cwd = dir.path()});
   const std::string transcript = standard_transcript();
   const bool prompted = run.read_until(
       [&](const std::string& out) { return out.size() >= transcript.size(); }, kPromptWait);
@@ -545,10 +384,11 @@ TEST(RegressionPromptUnseenThroughAPipe, TheNamePromptIsShownBeforeTheNameIsRead
                         << run.out();
   EXPECT_EQ(run.out(), transcript);
   EXPECT_FALSE(dir.exists("out.csv"));
-  run.write_input("out.csv\n");
+  ASSERT_TRUE(run.write_input("out.csv\n"));
+  run.close_input();
   ASSERT_TRUE(run.finish(kFinishWait));
-  EXPECT_TRUE(WIFEXITED(run.status())) << "status " << run.status() << "\n" << run.err();
-  EXPECT_EQ(WIFEXITED(run.status()) ? WEXITSTATUS(run.status()) : -1, 0);
+  EXPECT_TRUE(WIFEXITED(*run.status())) << "status " << *run.status() << "\n" << run.err();
+  EXPECT_EQ(WIFEXITED(*run.status()) ? WEXITSTATUS(*run.status()) : -1, 0);
   EXPECT_EQ(run.out(), transcript);
   EXPECT_EQ(run.err(), "");
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
@@ -568,14 +408,15 @@ TEST(RegressionCuttingAnOutputThatIsNotAFile, DevNullTakesTheRows) {
 TEST(RegressionCuttingAnOutputThatIsNotAFile, DevStdoutStreamsTheRowsAfterTheDialogue) {
   ScratchDir dir;
   write_standard(dir);
-  PipedRun run(dir.path());
+  PipedRun run({.cwd = dir.path()});
   const std::string transcript = standard_transcript();
   EXPECT_TRUE(run.read_until(
       [&](const std::string& out) { return out.size() >= transcript.size(); }, kPromptWait));
-  run.write_input("/dev/stdout\n");
+  ASSERT_TRUE(run.write_input("/dev/stdout\n"));
+  run.close_input();
   ASSERT_TRUE(run.finish(kFinishWait));
-  EXPECT_TRUE(WIFEXITED(run.status())) << "status " << run.status() << "\n" << run.err();
-  EXPECT_EQ(WIFEXITED(run.status()) ? WEXITSTATUS(run.status()) : -1, 0);
+  EXPECT_TRUE(WIFEXITED(*run.status())) << "status " << *run.status() << "\n" << run.err();
+  EXPECT_EQ(WIFEXITED(*run.status()) ? WEXITSTATUS(*run.status()) : -1, 0);
   EXPECT_EQ(run.err(), "");
   EXPECT_EQ(run.out(), transcript + kStandardRows);
   EXPECT_EQ(entries(dir.path()), component_names());

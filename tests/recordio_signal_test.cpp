@@ -6,158 +6,33 @@
 // killed.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "recordio/recordio.h"
+#include "support/piped_run.h"
 #include "support/process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kPatience = std::chrono::seconds(10);
+using testing_support::PipedRun;
+constexpr std::chrono::milliseconds kPatience{10000};
 
-// The probe with its three standard streams on pipes held by the test.
-class Probe {
- public:
-  // Starts the probe; with `ignore_interrupt` the interrupt signal is ignored when it starts.
-  explicit Probe(bool ignore_interrupt) {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-      ADD_FAILURE() << "pipe2 failed";
-      return;
-    }
-    std::fflush(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], STDIN_FILENO);
-      dup2(out[1], STDOUT_FILENO);
-      dup2(err[1], STDERR_FILENO);
-      const rlimit no_core{0, 0};
-      setrlimit(RLIMIT_CORE, &no_core);
-      sigset_t none;
-      sigemptyset(&none);
-      sigprocmask(SIG_SETMASK, &none, nullptr);
-      for (int sig : {SIGINT, SIGTERM, SIGFPE, SIGABRT}) std::signal(sig, SIG_DFL);
-      if (ignore_interrupt) std::signal(SIGINT, SIG_IGN);
-      execl(SIGNAL_PROBE_PATH, SIGNAL_PROBE_PATH, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    input_ = in[1];
-    out_ = out[0];
-    err_ = err[0];
-    if (pid_ < 0) ADD_FAILURE() << "fork failed";
-  }
-
-  ~Probe() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    for (int fd : {input_, out_, err_}) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-
-  Probe(const Probe&) = delete;
-  Probe& operator=(const Probe&) = delete;
-
-  pid_t pid() const { return pid_; }
-  int input() const { return input_; }
-
-  // Reads standard output until it holds `text` or the time is up.
-  bool wait_for_output(const std::string& text) {
-    const auto deadline = Clock::now() + kPatience;
-    while (out_text_.find(text) == std::string::npos) {
-      if (!read_some(out_, out_text_, deadline)) return false;
-    }
-    return true;
-  }
-
-  // Waits for the probe to end, at most until the time is up; its wait status.
-  std::optional<int> wait_for_end() {
-    const auto deadline = Clock::now() + kPatience;
-    while (!status_) {
-      int status = 0;
-      const pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        status_ = status;
-        break;
-      }
-      if (Clock::now() >= deadline) return std::nullopt;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // The probe has ended: its pipes give everything up to their end.
-    const auto drain_deadline = Clock::now() + kPatience;
-    while (read_some(out_, out_text_, drain_deadline)) {
-    }
-    while (read_some(err_, err_text_, drain_deadline)) {
-    }
-    return status_;
-  }
-
-  // True while the probe runs; waits `span` first.
-  bool still_running_after(std::chrono::milliseconds span) {
-    std::this_thread::sleep_for(span);
-    int status = 0;
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) status_ = status;
-    return done == 0;
-  }
-
-  // What standard error holds so far, without waiting.
-  std::string error_so_far() {
-    while (read_some(err_, err_text_, Clock::now())) {
-    }
-    return err_text_;
-  }
-
-  const std::string& out() const { return out_text_; }
-  const std::string& err() const { return err_text_; }
-
- private:
-  // Appends what one read of `fd` gives; false at the end of the pipe or when nothing came in
-  // time.
-  static bool read_some(int fd, std::string& into, Clock::time_point deadline) {
-    for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      pollfd p{fd, POLLIN, 0};
-      const int ready = poll(&p, 1, static_cast<int>(left.count() > 0 ? left.count() : 0));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;
-      char buffer[256];
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      into.append(buffer, static_cast<std::size_t>(n));
-      return true;
-    }
-  }
-
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  std::string out_text_;
-  std::string err_text_;
-  std::optional<int> status_;
-};
+// The probe with its three standard streams on pipes held by the test; with `ignore_interrupt`
+// the interrupt signal is ignored when it starts.
+testing_support::PipedRunOptions probe_options(bool ignore_interrupt) {
+  testing_support::PipedRunOptions options;
+  options.program = SIGNAL_PROBE_PATH;
+  if (ignore_interrupt) options.before_exec = [] { std::signal(SIGINT, SIG_IGN); };
+  return options;
+}
 
 constexpr char kWaiting[] = " waiting\n";
 
@@ -181,10 +56,11 @@ void expect_ending(int status, const Ending& e) {
 }
 
 TEST(Signals, ProbeWithoutASignalStopsNormally) {
-  Probe probe(false);
-  ASSERT_TRUE(probe.wait_for_output(kWaiting)) << "no \" waiting\" line: " << probe.out();
-  ASSERT_EQ(::write(probe.input(), "go\n", 3), 3);
-  const std::optional<int> status = probe.wait_for_end();
+  PipedRun probe(probe_options(false));
+  ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
+      << "no \" waiting\" line: " << probe.out();
+  ASSERT_TRUE(probe.write_input("go\n"));
+  const std::optional<int> status = probe.finish(kPatience);
   ASSERT_TRUE(status) << "the probe did not end";
   expect_ending(*status, {0, 0});
   EXPECT_EQ(probe.out(), kWaiting);
@@ -206,10 +82,11 @@ TEST(Signals, EachHandledSignalWritesItsMessageAndEndsTheRun) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Probe probe(false);
-    ASSERT_TRUE(probe.wait_for_output(kWaiting)) << "no \" waiting\" line: " << probe.out();
+    PipedRun probe(probe_options(false));
+    ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
+        << "no \" waiting\" line: " << probe.out();
     ASSERT_EQ(kill(probe.pid(), c.signal), 0);
-    const std::optional<int> status = probe.wait_for_end();
+    const std::optional<int> status = probe.finish(kPatience);
     ASSERT_TRUE(status) << "the probe did not end";
     expect_ending(*status, c.ending);
     EXPECT_EQ(probe.err(), c.message);
@@ -218,14 +95,15 @@ TEST(Signals, EachHandledSignalWritesItsMessageAndEndsTheRun) {
 }
 
 TEST(Signals, AnInterruptIgnoredAtStartStaysIgnored) {
-  Probe probe(true);
-  ASSERT_TRUE(probe.wait_for_output(kWaiting)) << "no \" waiting\" line: " << probe.out();
+  PipedRun probe(probe_options(true));
+  ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
+      << "no \" waiting\" line: " << probe.out();
   ASSERT_EQ(kill(probe.pid(), SIGINT), 0);
   EXPECT_TRUE(probe.still_running_after(std::chrono::milliseconds(300)))
       << "the ignored interrupt ended the probe";
   EXPECT_EQ(probe.error_so_far(), "");
   ASSERT_EQ(kill(probe.pid(), SIGTERM), 0);
-  const std::optional<int> status = probe.wait_for_end();
+  const std::optional<int> status = probe.finish(kPatience);
   ASSERT_TRUE(status) << "the probe did not end";
   expect_ending(*status, {1, 0});
   EXPECT_EQ(probe.err(), "Killed\n");

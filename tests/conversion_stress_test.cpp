@@ -1,0 +1,283 @@
+// The complete program under pressure from outside: signals while it waits at the name prompt or
+// writes its rows, files it may not read, and a console that cannot be written.
+//
+// Every wait is bounded; a run that does not end in time fails its test and is killed.
+//
+// Covered elsewhere, and not repeated here:
+// - an existing output file the run may not write (read-only, owned by root, the run as an
+//   unprivileged user): OutputName.AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow in
+//   conversion_run_test.cpp;
+// - a component name that is a directory:
+//   RegressionReadErrorTakenForEndOfFile.AComponentNameThatIsADirectoryIsFatal in
+//   conversion_reader_test.cpp;
+// - command-line arguments, which the run ignores: RunDialogue.CommandLineArgumentsAreIgnored in
+//   conversion_run_test.cpp.
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "conversion_component_files.h"
+#include "support/piped_run.h"
+#include "support/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace conversion_testing;
+using testing_support::PipedRun;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::run_program;
+using testing_support::ScratchDir;
+
+constexpr std::chrono::milliseconds kWait{5000};
+
+// Console line 18, after which the run waits for the output name.
+const std::string kNamePrompt = " Enter Output Acceleration File Name (CSV format)\n";
+
+std::string describe(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "status " + std::to_string(status);
+}
+
+int exit_code(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+int end_signal(int status) {
+  return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+// ---- Signals while the run waits for the output name ----
+
+struct SignalCase {
+  const char* what;
+  int signal;
+  const char* message;
+};
+
+// Starts the run in `dir`, waits for the name prompt, sends `sig` and waits for the end. The
+// name is never given: standard input stays open, so only the signal can end the run.
+std::optional<int> signal_at_prompt(const ScratchDir& dir, int sig, PipedRun& run) {
+  if (!run.wait_for_output(kNamePrompt, kWait)) {
+    ADD_FAILURE() << "no name prompt after " << kWait.count() << " ms; the console shows:\n"
+                  << run.out();
+    return std::nullopt;
+  }
+  EXPECT_FALSE(dir.exists("out.csv"));
+  if (!run.send_signal(sig)) {
+    ADD_FAILURE() << "the run ended before the signal could be sent";
+    return std::nullopt;
+  }
+  const std::optional<int> status = run.finish(kWait);
+  if (!status) ADD_FAILURE() << "the run did not end within " << kWait.count() << " ms";
+  return status;
+}
+
+TEST(SignalsAtTheNamePrompt, InterruptAndTerminationRequestExitWithStatusOne) {
+  const SignalCase cases[] = {
+      {"interrupt", SIGINT, "Interrupt\n"},
+      {"termination request", SIGTERM, "Killed\n"},
+  };
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    write_standard(dir);
+    PipedRun run({.cwd = dir.path()});
+    const std::optional<int> status = signal_at_prompt(dir, c.signal, run);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status)) << describe(*status);
+    EXPECT_EQ(exit_code(*status), 1) << describe(*status);
+    EXPECT_EQ(run.err(), c.message);
+    EXPECT_EQ(run.out(), standard_transcript());
+    EXPECT_EQ(lines_of(run.out()).size(), 18u);
+    EXPECT_EQ(entries(dir.path()), component_names()) << "an output file was created";
+  }
+}
+
+TEST(SignalsAtTheNamePrompt, FloatingPointExceptionAndAbortFromOutsideEndAbnormally) {
+  const SignalCase cases[] = {
+      {"floating-point exception", SIGFPE, "Floating Exception\n"},
+      {"abort", SIGABRT, "IOT Trap\n"},
+  };
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    write_standard(dir);
+    PipedRun run({.cwd = dir.path()});
+    const std::optional<int> status = signal_at_prompt(dir, c.signal, run);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status)) << describe(*status);
+    EXPECT_EQ(end_signal(*status), SIGABRT) << describe(*status);
+    EXPECT_EQ(run.err(), c.message);
+    EXPECT_EQ(run.out(), standard_transcript());
+    EXPECT_EQ(lines_of(run.out()).size(), 18u);
+    EXPECT_EQ(entries(dir.path()), component_names()) << "an output file was created";
+  }
+}
+
+TEST(SignalsAtTheNamePrompt, AnInterruptIgnoredAtStartStaysIgnored) {
+  ScratchDir dir;
+  write_standard(dir);
+  PipedRun run({.cwd = dir.path(), .before_exec = [] { std::signal(SIGINT, SIG_IGN); }});
+  ASSERT_TRUE(run.wait_for_output(kNamePrompt, kWait)) << "the console shows:\n" << run.out();
+  for (int k = 0; k < 3; ++k) ASSERT_TRUE(run.send_signal(SIGINT)) << "interrupt " << k + 1;
+  EXPECT_TRUE(run.still_running_after(std::chrono::milliseconds(200)))
+      << "the ignored interrupt ended the run: " << describe(run.status().value_or(0));
+  EXPECT_EQ(run.error_so_far(), "");
+  EXPECT_FALSE(dir.exists("out.csv"));
+  ASSERT_TRUE(run.write_input("out.csv\n"));
+  run.close_input();
+  const std::optional<int> status = run.finish(kWait);
+  ASSERT_TRUE(status) << "the run did not end within " << kWait.count() << " ms";
+  EXPECT_TRUE(WIFEXITED(*status)) << describe(*status);
+  EXPECT_EQ(exit_code(*status), 0) << describe(*status) << "\n" << run.err();
+  EXPECT_EQ(run.err(), "");
+  EXPECT_EQ(run.out(), standard_transcript());
+  EXPECT_EQ(dir.read("out.csv"), kStandardRows);
+}
+
+// ---- Signals while the rows are written ----
+
+constexpr int kFullRecords = 4125;  // the most data records a component may hold
+constexpr int kFullRows = 8 * kFullRecords - 8;
+
+// A termination request or an interrupt that lands anywhere in the output phase: the run either
+// completed before it, or ends with status 1 leaving exactly the whole rows written so far, with
+// nothing of the older, longer file beyond them. An older file is left as it was only when no
+// row was written.
+TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
+  ComponentFile files[3];
+  for (int k = 1; k <= 3; ++k) files[k - 1] = component_file(k, numbered_records(k, kFullRecords));
+  std::string rows;
+  std::vector<std::size_t> row_ends{0};
+  for (int row = 1; row <= kFullRows; ++row) {
+    rows += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
+    row_ends.push_back(rows.size());
+  }
+  const std::string older(rows.size() + 4096, 'Z');
+  const SignalCase cases[] = {
+      {"termination request", SIGTERM, "Killed\n"},
+      {"interrupt", SIGINT, "Interrupt\n"},
+  };
+  // The output phase of such a run takes a few milliseconds: the delays spread the signals over
+  // it, and some land before the OPEN or after the CLOSE.
+  int interrupted = 0, cut_short = 0;
+  for (int round = 0; round < 16; ++round) {
+    const SignalCase& c = cases[round % 2];
+    const auto delay = std::chrono::microseconds(round * 300);
+    SCOPED_TRACE(std::string(c.what) + " " + std::to_string(delay.count()) + " us after the name");
+    ScratchDir dir;
+    write_components(dir, files[0], files[1], files[2]);
+    dir.write("out.csv", older);
+    PipedRun run({.cwd = dir.path()});
+    ASSERT_TRUE(run.wait_for_output(kNamePrompt, kWait)) << "the console shows:\n" << run.out();
+    ASSERT_TRUE(run.write_input("out.csv\n"));
+    std::this_thread::sleep_for(delay);
+    const bool sent = run.send_signal(c.signal);
+    const std::optional<int> status = run.finish(kWait);
+    ASSERT_TRUE(status) << "the run did not end within " << kWait.count() << " ms";
+    const std::string csv = dir.read("out.csv");
+    if (WIFEXITED(*status) && WEXITSTATUS(*status) == 0) {
+      EXPECT_EQ(run.err(), "");
+      EXPECT_TRUE(csv == rows) << "a completed run left " << csv.size() << " bytes instead of "
+                               << rows.size();
+      continue;
+    }
+    EXPECT_TRUE(sent);
+    ++interrupted;
+    EXPECT_EQ(exit_code(*status), 1) << describe(*status);
+    EXPECT_EQ(run.err(), c.message);
+    if (csv == older) continue;  // stopped before the first row
+    if (csv.size() < rows.size()) ++cut_short;
+    bool whole_rows = false;
+    for (std::size_t end : row_ends) whole_rows = whole_rows || csv.size() == end;
+    EXPECT_TRUE(whole_rows) << "the file ends inside a row or holds more: " << csv.size()
+                            << " bytes";
+    EXPECT_TRUE(csv == rows.substr(0, csv.size()))
+        << "the file is not the first rows of the conversion; " << csv.size() << " bytes";
+  }
+  RecordProperty("interrupted_runs", interrupted);
+  RecordProperty("runs_stopped_inside_the_rows", cut_short);
+}
+
+// ---- Files the run may not read, as an unprivileged user ----
+
+constexpr uid_t kNobody = 65534;
+
+// In a child: becomes the unprivileged user, for whom permission bits hold. False when it fails.
+bool drop_privileges() {
+  return setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
+         setresuid(kNobody, kNobody, kNobody) == 0;
+}
+
+// Whether a child of this process can become the unprivileged user.
+bool can_drop_privileges() {
+  const ProcessResult r = testing_support::run_in_child(
+      [] { _exit(drop_privileges() && getuid() == kNobody && geteuid() == kNobody ? 0 : 1); });
+  return r.exited() && r.exit_code() == 0;
+}
+
+TEST(UnprivilegedRun, AnUnreadableComponentFileStopsTheRunAtItsOpen) {
+  std::function<void()> unprivileged;  // none needed when the tests do not run as root
+  if (geteuid() == 0) {
+    if (!can_drop_privileges()) {
+      GTEST_SKIP() << "cannot run the program as an unprivileged user (uid " << kNobody
+                   << "): permission bits do not hold for root";
+    }
+    unprivileged = [] {
+      if (!drop_privileges()) _exit(125);
+    };
+  }
+  ScratchDir dir;
+  write_standard(dir);
+  const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write |
+                             fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  for (const std::string& name : kComponentNames) fs::permissions(dir / name, readable);
+  fs::permissions(dir / kComponentNames[1], fs::perms::none);
+
+  const ProcessResult r =
+      run_program(ProcessOptions{dir.path(), "out.csv\n", {}, {}, unprivileged});
+  expect_aborted(r);
+  EXPECT_NE(r.exit_code(), 125) << "dropping privileges failed in the child";
+  const std::string console = dialogue_head() + echo_lines(1, standard(1)) + count_lines(3);
+  EXPECT_EQ(r.out, console);
+  EXPECT_EQ(lines_of(r.out).size(), 9u);
+  EXPECT_EQ(r.err,
+            "open: Permission denied\n"
+            "apparent state: unit 11 named QRV-N90-1.txt\n"
+            "last format: list io\n"
+            "lately writing sequential formatted external IO\n");
+  EXPECT_EQ(entries(dir.path()), component_names()) << "an output file was created";
+  EXPECT_EQ(fs::status(dir / kComponentNames[1]).permissions(), fs::perms::none);
+  fs::permissions(dir / kComponentNames[1], readable);
+  EXPECT_EQ(dir.read(kComponentNames[1]), standard(2).bytes());
+}
+
+// ---- Regression: a failed console write taken for success ----
+
+TEST(RegressionConsoleWriteFailureSilent, AFullConsoleEndsTheRunAbnormally) {
+  ScratchDir dir;
+  write_standard(dir);
+  const ProcessResult r = run_program(ProcessOptions{dir.path(), "out.csv\n", "/dev/full", {}, {}});
+  EXPECT_FALSE(r.exited() && r.exit_code() == 0) << "the run reported success";
+  expect_aborted(r);
+  const std::vector<std::string> err = lines_of(r.err);
+  ASSERT_GE(err.size(), 1u) << "nothing on standard error";
+  EXPECT_NE(err[0].find("No space left on device"), std::string::npos) << r.err;
+}
+
+}  // namespace

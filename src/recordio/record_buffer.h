@@ -18,6 +18,7 @@ class RecordBuffer {
     return at;
   }
   void append(std::string_view text) {
+    if (text.empty()) return;
     char* to = extend(text.size());
     if (text.size() == 1) {
       *to = text[0];  // the usual literal: a separator

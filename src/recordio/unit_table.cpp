@@ -25,7 +25,7 @@ struct TableStorage {
   ~TableStorage() {}
 };
 
-constinit TableStorage storage;
+TableStorage storage;  // constant-initialised where the compiler can (a unit's name is a string)
 
 }  // namespace
 
@@ -222,7 +222,7 @@ void Unit::put_record(std::string_view record) {
     buffer_[0] = '\n';
     pending_.store(1, std::memory_order_release);
   } else {
-    std::memcpy(buffer_.get() + used, record.data(), record.size());
+    if (!record.empty()) std::memcpy(buffer_.get() + used, record.data(), record.size());
     buffer_[used + record.size()] = '\n';
     // Published only once the bytes are in place: a handler sees whole records.
     std::atomic_signal_fence(std::memory_order_release);

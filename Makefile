@@ -4,6 +4,7 @@ PREFIX   ?= /usr/local
 CMAKE    ?= cmake
 GENERATOR = -G Ninja
 FUZZ_SECONDS ?= 60
+CLANGXX  ?= clang++
 
 .PHONY: all build program test check demo bench fuzz install clean
 
@@ -50,7 +51,7 @@ check: $(BUILD)-asan/build.ninja
 
 $(BUILD)-asan/build.ninja:
 	$(CMAKE) -S . -B $(BUILD)-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DCDMG_SANITIZE=address,undefined
+	  -DCMAKE_CXX_COMPILER=$(CLANGXX) -DCDMG_SANITIZE=address,undefined
 
 # The fuzz targets built with clang and libFuzzer, each run for FUZZ_SECONDS on its own working
 # corpus under $(BUILD)-fuzz/corpus/, which starts as a copy of the committed seeds (a run never
@@ -59,19 +60,25 @@ FUZZ_TARGETS = formatted_input component_file fixed_output
 
 fuzz: $(BUILD)-fuzz/build.ninja
 	$(CMAKE) --build $(BUILD)-fuzz --target $(addprefix fuzz_,$(FUZZ_TARGETS))
-	set -e; for t in $(FUZZ_TARGETS); do \
-	  mkdir -p $(BUILD)-fuzz/corpus/$$t $(BUILD)-fuzz/findings/$$t; \
-	  cp fuzz/corpus/$$t/* $(BUILD)-fuzz/corpus/$$t/; \
-	  case $$t in component_file) max_len=98304;; *) max_len=4096;; esac; \
+	status=0; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD)-fuzz/corpus/$$t $(BUILD)-fuzz/findings/$$t && \
+	  cp fuzz/corpus/$$t/* $(BUILD)-fuzz/corpus/$$t/ || exit 1; \
+	  case $$t in \
+	    formatted_input) options="-max_len=4096 -dict=fuzz/records.dict";; \
+	    component_file) options="-max_len=98304 -dict=fuzz/records.dict";; \
+	    *) options="-max_len=4096";; \
+	  esac; \
 	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
 	  $(BUILD)-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
-	    -max_len=$$max_len -print_final_stats=1 \
-	    -artifact_prefix=$(BUILD)-fuzz/findings/$$t/ $(BUILD)-fuzz/corpus/$$t; \
-	done
+	    $$options -print_final_stats=1 \
+	    -artifact_prefix=$(BUILD)-fuzz/findings/$$t/ $(BUILD)-fuzz/corpus/$$t || status=1; \
+	done; \
+	if [ $$status -ne 0 ]; then echo "findings under $(BUILD)-fuzz/findings/"; fi; \
+	exit $$status
 
 $(BUILD)-fuzz/build.ninja:
 	$(CMAKE) -S . -B $(BUILD)-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DCDMG_SANITIZE=address,undefined -DCDMG_BUILD_FUZZ=ON \
+	  -DCMAKE_CXX_COMPILER=$(CLANGXX) -DCDMG_SANITIZE=address,undefined -DCDMG_BUILD_FUZZ=ON \
 	  -DCDMG_BUILD_TESTS=OFF
 
 install: build

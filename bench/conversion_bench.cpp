@@ -65,8 +65,9 @@ void BM_ReadFullComponentFile(benchmark::State& state) {
   }
   if (run.nt != 8 * kDataRecords - 8) state.SkipWithError("unexpected sample count");
   // Seconds per field, shown with an SI prefix ("12.3n" is 12.3 ns).
-  state.counters["time_per_field"] = benchmark::Counter(
-      8.0 * kDataRecords, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["time_per_field"] =
+      benchmark::Counter(8.0 * kDataRecords, benchmark::Counter::kIsIterationInvariantRate |
+                                                 benchmark::Counter::kInvert);
 }
 
 void BM_WriteFullCombinedFile(benchmark::State& state) {

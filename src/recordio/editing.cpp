@@ -43,7 +43,9 @@ constexpr std::array<char, 200> kDigitPairs = [] {
   return p;
 }();
 
-void put_pair(char* at, std::uint64_t v) { std::memcpy(at, &kDigitPairs[static_cast<std::size_t>(2 * v)], 2); }
+void put_pair(char* at, std::uint64_t v) {
+  std::memcpy(at, &kDigitPairs[static_cast<std::size_t>(2 * v)], 2);
+}
 
 char* digits_backwards(char* end, std::uint64_t v) {
   while (v >= 100) {
@@ -65,7 +67,8 @@ constexpr std::array<std::array<char, 4>, 1000> kPointAndThreeDecimals = [] {
   std::array<std::array<char, 4>, 1000> t{};
   for (int i = 0; i < 1000; ++i) {
     auto& e = t[static_cast<std::size_t>(i)];
-    e = {'.', static_cast<char>('0' + i / 100), static_cast<char>('0' + i / 10 % 10), static_cast<char>('0' + i % 10)};
+    e = {'.', static_cast<char>('0' + i / 100), static_cast<char>('0' + i / 10 % 10),
+         static_cast<char>('0' + i % 10)};
   }
   return t;
 }();
@@ -168,8 +171,8 @@ std::size_t fixed_text(float v, int d, char* text, bool& nonzero) {
   }
   // Huge magnitudes and many decimals: the standard library's exact conversion, which rounds as
   // printf does.
-  const std::to_chars_result r = std::to_chars(text, text + 420 + d, static_cast<double>(std::fabs(v)),
-                                               std::chars_format::fixed, d);
+  const std::to_chars_result r = std::to_chars(
+      text, text + 420 + d, static_cast<double>(std::fabs(v)), std::chars_format::fixed, d);
   auto length = static_cast<std::size_t>(r.ptr - text);
   if (d == 0) text[length++] = '.';
   nonzero = false;
@@ -218,11 +221,16 @@ void split_fixed(std::uint64_t n, std::uint64_t& whole, std::uint64_t& fraction)
 
 void split(std::uint64_t n, int d, std::uint64_t& whole, std::uint64_t& fraction) {
   switch (d) {
-    case 0: return split_fixed<0>(n, whole, fraction);
-    case 1: return split_fixed<1>(n, whole, fraction);
-    case 2: return split_fixed<2>(n, whole, fraction);
-    case 3: return split_fixed<3>(n, whole, fraction);
-    case 4: return split_fixed<4>(n, whole, fraction);
+    case 0:
+      return split_fixed<0>(n, whole, fraction);
+    case 1:
+      return split_fixed<1>(n, whole, fraction);
+    case 2:
+      return split_fixed<2>(n, whole, fraction);
+    case 3:
+      return split_fixed<3>(n, whole, fraction);
+    case 4:
+      return split_fixed<4>(n, whole, fraction);
     default:
       whole = n / kPowersOfTen[static_cast<std::size_t>(d)];
       fraction = n % kPowersOfTen[static_cast<std::size_t>(d)];
@@ -335,8 +343,8 @@ void write_exponential(char* field, float v, int w, int d) {
   if (magnitude <= 99) text[length++] = 'E';
   text[length++] = exponent < 0 ? '-' : '+';
   char exponent_digits[16];
-  const int k = std::snprintf(exponent_digits, sizeof exponent_digits, magnitude <= 99 ? "%02d" : "%03d",
-                              magnitude);
+  const int k = std::snprintf(exponent_digits, sizeof exponent_digits,
+                              magnitude <= 99 ? "%02d" : "%03d", magnitude);
   std::memcpy(text + length, exponent_digits, static_cast<std::size_t>(k));
   length += static_cast<std::size_t>(k);
   const bool nonzero = value != 0.0;

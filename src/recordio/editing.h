@@ -161,7 +161,8 @@ template <class Source>
         if (!advance()) return EditStatus::kUnexpected;
       }
     }
-    if (c < '0' || c > '9') return c == kEndOfFile ? EditStatus::kEndOfFile : EditStatus::kUnexpected;
+    if (c < '0' || c > '9')
+      return c == kEndOfFile ? EditStatus::kEndOfFile : EditStatus::kUnexpected;
     long exponent = 0;
     while (c == ' ' || (c >= '0' && c <= '9')) {
       if (c != ' ' && exponent <= 99'999'999) exponent = exponent * 10 + (c - '0');
@@ -186,8 +187,9 @@ template <class Source>
   if (count <= 15 && correction >= -22 && correction <= 22) {
     // Both operands exact: one correctly rounded operation gives the correctly rounded double.
     const auto m = static_cast<double>(mantissa);
-    const double magnitude = correction >= 0 ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
-                                             : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
+    const double magnitude = correction >= 0
+                                 ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
+                                 : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
     const auto single = static_cast<float>(magnitude);
     value = negative ? -single : single;
     return EditStatus::kOk;
@@ -203,8 +205,8 @@ template <class Source>
 namespace plain {
 
 inline constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
-inline constexpr std::array<std::uint64_t, 9> kScale = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000,
-                                                        100000000};
+inline constexpr std::array<std::uint64_t, 9> kScale = {1,      10,      100,      1000,     10000,
+                                                        100000, 1000000, 10000000, 100000000};
 
 // Eight bytes read as a word, the first byte lowest.
 inline std::uint64_t load(const char* at) {
@@ -226,7 +228,8 @@ inline int leading_blanks(std::uint64_t word) {
 inline int leading_digits(std::uint64_t word) {
   constexpr std::uint64_t kHigh = kEveryByte * 0xF0;
   constexpr std::uint64_t kThree = kEveryByte * 0x30;
-  const std::uint64_t misfit = ((word & kHigh) ^ kThree) | (((word + kEveryByte * 6) & kHigh) ^ kThree);
+  const std::uint64_t misfit =
+      ((word & kHigh) ^ kThree) | (((word + kEveryByte * 6) & kHigh) ^ kThree);
   return misfit == 0 ? 8 : std::countr_zero(misfit) / 8;
 }
 
@@ -300,8 +303,9 @@ inline bool read_plain_real(const char* field, std::size_t available, int w, int
   }
   if (correction < -22) return false;
   const auto m = static_cast<double>(mantissa);
-  const double magnitude = correction >= 0 ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
-                                           : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
+  const double magnitude = correction >= 0
+                               ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
+                               : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
   const auto single = static_cast<float>(magnitude);
   value = negative && mantissa != 0 ? -single : single;
   return true;
@@ -313,7 +317,8 @@ template <class Source>
 EditStatus read_real(Source& in, int w, int d, float& value) {
   if constexpr (BufferedSource<Source>) {
     const std::string_view bytes = in.buffered();
-    if (bytes.size() >= static_cast<std::size_t>(w) && read_plain_real(bytes.data(), bytes.size(), w, d, value)) {
+    if (bytes.size() >= static_cast<std::size_t>(w) &&
+        read_plain_real(bytes.data(), bytes.size(), w, d, value)) {
       in.skip(static_cast<std::size_t>(w));
       return EditStatus::kOk;
     }

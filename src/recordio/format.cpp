@@ -142,7 +142,9 @@ class FormatParser {
   Format format_;
 };
 
-std::optional<Format> Format::parse(std::string_view text) { return FormatParser(text).parse(); }
+std::optional<Format> Format::parse(std::string_view text) {
+  return FormatParser(text).parse();
+}
 
 const Format& Format::of(const char* text) {
   // Format texts are constant data, so a text's address identifies it. A run uses a handful.

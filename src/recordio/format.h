@@ -16,9 +16,9 @@ namespace recordio {
 
 // A data edit descriptor: Aw (or A), Ew.d, Fw.d.
 struct DataEdit {
-  char code;       // 'A', 'E' or 'F'
-  int width;       // w; for A without a width, 0 (the item's length is the width)
-  int decimals;    // d
+  char code;     // 'A', 'E' or 'F'
+  int width;     // w; for A without a width, 0 (the item's length is the width)
+  int decimals;  // d
 };
 
 struct FormatOp {
@@ -99,7 +99,9 @@ class FormatWalk {
   }
 
  private:
-  std::string_view literal(const FormatOp& op) const { return {literals_ + op.text_offset, op.text_length}; }
+  std::string_view literal(const FormatOp& op) const {
+    return {literals_ + op.text_offset, op.text_length};
+  }
 
   const Format* format_ = nullptr;
   const FormatOp* next_ = nullptr;

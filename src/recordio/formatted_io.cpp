@@ -47,16 +47,21 @@ struct FormattedStatement {
 
 constinit FormattedStatement current;
 
-FormattedStatement& statement() { return current; }
+FormattedStatement& statement() {
+  return current;
+}
 
 const DataEdit& next_edit(const DataEdit* edit) {
   if (edit == nullptr) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
   return *edit;
 }
 
-[[noreturn, gnu::noinline]] void mismatch() { fatal("fmt", Failure::message("item does not match its edit descriptor")); }
+[[noreturn, gnu::noinline]] void mismatch() {
+  fatal("fmt", Failure::message("item does not match its edit descriptor"));
+}
 
-[[gnu::noinline]] EditStatus read_text_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
+[[gnu::noinline]] EditStatus read_text_item(Unit& unit, const DataEdit& edit, char* item,
+                                            ftnlen len) {
   return read_characters(unit, item, len, edit.width == 0 ? len : static_cast<ftnlen>(edit.width));
 }
 
@@ -76,7 +81,8 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
 }
 
 void write_item(RecordBuffer& record, const DataEdit& edit, const char* item, ftnlen len) {
-  const std::size_t width = edit.code == 'A' && edit.width == 0 ? len : static_cast<std::size_t>(edit.width);
+  const std::size_t width =
+      edit.code == 'A' && edit.width == 0 ? len : static_cast<std::size_t>(edit.width);
   char* field = record.extend(width);
   if (edit.code == 'A') {
     write_characters(field, item, len, width);

@@ -31,7 +31,9 @@ struct ListWrite {
 
 constinit ListWrite current;
 
-ListWrite& list_write() { return current; }
+ListWrite& list_write() {
+  return current;
+}
 
 void put_character(ListWrite& w, const char* item, std::size_t n) {
   w.make_room(n);

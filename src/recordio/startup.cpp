@@ -30,9 +30,13 @@ void f_setarg(int argc, char** argv) {
   arguments() = {argc, argv};
 }
 
-void f_setsig() { install_signal_handlers(); }
+void f_setsig() {
+  install_signal_handlers();
+}
 
-void f_init() { units().preconnect(); }
+void f_init() {
+  units().preconnect();
+}
 
 void f_exit() {
   static bool done = false;
@@ -57,8 +61,12 @@ void s_stop(const char* text, ftnlen len) {
   std::exit(0);
 }
 
-bool f_at_end(ftnint unit) { return units().at(unit).at_end(); }
+bool f_at_end(ftnint unit) {
+  return units().at(unit).at_end();
+}
 
-void f_fail(const char* context, const char* text) { fatal(context, Failure::message(text)); }
+void f_fail(const char* context, const char* text) {
+  fatal(context, Failure::message(text));
+}
 
 }  // namespace recordio

@@ -9,7 +9,9 @@ namespace {
 constinit StatementState current;
 }
 
-StatementState& state() { return current; }
+StatementState& state() {
+  return current;
+}
 
 Unit* start_statement(const cilist& c, const char* format, Direction direction) {
   StatementState& s = state();
@@ -21,7 +23,8 @@ Unit* start_statement(const cilist& c, const char* format, Direction direction) 
   if (!u.connected()) connect_by_default(c.unit);
   s.active = &u;
   if (s.writing) {
-    if (u.mode() == Mode::kReadOnly) fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
+    if (u.mode() == Mode::kReadOnly)
+      fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
     u.begin_writing();
     return &u;
   }

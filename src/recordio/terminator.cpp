@@ -159,6 +159,8 @@ SignalGuard::SignalGuard() {
   sigprocmask(SIG_BLOCK, &blocked, &saved_);
 }
 
-SignalGuard::~SignalGuard() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+SignalGuard::~SignalGuard() {
+  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
 
 }  // namespace recordio

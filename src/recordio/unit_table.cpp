@@ -29,7 +29,9 @@ TableStorage storage;  // constant-initialised where the compiler can (a unit's 
 
 }  // namespace
 
-UnitTable& units() { return storage.table; }
+UnitTable& units() {
+  return storage.table;
+}
 
 Unit& UnitTable::at(ftnint n) {
   if (n < 0 || n >= kUnitCount) {

@@ -12,10 +12,18 @@
 namespace testing_support {
 namespace fs = std::filesystem;
 
-bool ProcessResult::exited() const { return WIFEXITED(status); }
-int ProcessResult::exit_code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-bool ProcessResult::signaled() const { return WIFSIGNALED(status); }
-int ProcessResult::signal() const { return WIFSIGNALED(status) ? WTERMSIG(status) : 0; }
+bool ProcessResult::exited() const {
+  return WIFEXITED(status);
+}
+int ProcessResult::exit_code() const {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+bool ProcessResult::signaled() const {
+  return WIFSIGNALED(status);
+}
+int ProcessResult::signal() const {
+  return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -39,18 +47,26 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
   // Restore permissions a test may have taken away, so that everything can be removed.
-  for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::recursive_directory_iterator();
-       it.increment(ignored)) {
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   }
   fs::remove_all(path_, ignored);
 }
 
-void ScratchDir::write(const std::string& name, const std::string& bytes) const { write_file(path_ / name, bytes); }
-std::string ScratchDir::read(const std::string& name) const { return read_file(path_ / name); }
-bool ScratchDir::exists(const std::string& name) const { return fs::exists(path_ / name); }
+void ScratchDir::write(const std::string& name, const std::string& bytes) const {
+  write_file(path_ / name, bytes);
+}
+std::string ScratchDir::read(const std::string& name) const {
+  return read_file(path_ / name);
+}
+bool ScratchDir::exists(const std::string& name) const {
+  return fs::exists(path_ / name);
+}
 
-std::string program_path() { return CDMG2CSV_PATH; }
+std::string program_path() {
+  return CDMG2CSV_PATH;
+}
 
 namespace {
 
@@ -66,7 +82,8 @@ struct Capture {
   // In the child: standard input, output and error onto the files (or the given output path).
   void redirect(const std::string& stdout_path) const {
     const int i = open(in.c_str(), O_RDONLY);
-    const int o = open(stdout_path.empty() ? out.c_str() : stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int o = open(stdout_path.empty() ? out.c_str() : stdout_path.c_str(),
+                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (i < 0 || o < 0 || e < 0) _exit(120);
     dup2(i, 0);

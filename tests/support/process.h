@@ -22,11 +22,11 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-  std::filesystem::path cwd;                    // empty: the current directory
-  std::string input;                            // standard input, from a file holding these bytes
-  std::string stdout_path;                      // when set, standard output goes to this path
-  std::vector<std::string> extra_args;          // arguments after the program name
-  std::function<void()> before_exec;            // runs in the child just before exec
+  std::filesystem::path cwd;            // empty: the current directory
+  std::string input;                    // standard input, from a file holding these bytes
+  std::string stdout_path;              // when set, standard output goes to this path
+  std::vector<std::string> extra_args;  // arguments after the program name
+  std::function<void()> before_exec;    // runs in the child just before exec
 };
 
 // Runs build/cdmg2csv.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -81,26 +82,11 @@ void BM_WriteFullCombinedFile(benchmark::State& state) {
   }
   run.dt = 0.005f;
   constexpr ftnint kRows = 8 * kDataRecords - 8;
+  run.nt = kRows;
   std::string name = (scratch() / "combined.csv").string();
   name.resize(cdmg::kNameLength, ' ');
-  static constexpr char kFormat2000[] = "(F7.3,3(\x02,\x02,F10.3))";
-  static constexpr cilist kRow{0, 11, 0, kFormat2000, 0};
-  static constexpr cllist kClose{0, 11, nullptr};
-  for (auto _ : state) {
-    const olist o{0, 11, name.data(), cdmg::kNameLength, "unknown", nullptr, nullptr, 0, nullptr};
-    f_open(&o);
-    for (ftnint i = 1; i <= kRows; ++i) {
-      run.t = static_cast<real>(i - 1) * run.dt;
-      const auto k = static_cast<std::size_t>(i - 1);
-      s_wsfe(&kRow);
-      do_fio(1, &run.t, sizeof(real));
-      do_fio(1, &run.x[k], sizeof(real));
-      do_fio(1, &run.y[k], sizeof(real));
-      do_fio(1, &run.z[k], sizeof(real));
-      e_wsfe();
-    }
-    f_clos(&kClose);
-  }
+  std::memcpy(run.infile1, name.data(), cdmg::kNameLength);
+  for (auto _ : state) cdmg::write_output_file(run);
   // Seconds per row, shown with an SI prefix ("52.1n" is 52.1 ns).
   state.counters["time_per_row"] = benchmark::Counter(
       kRows, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);

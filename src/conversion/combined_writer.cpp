@@ -36,6 +36,10 @@ void write_combined(Run& r) {
   do_fio(1, r.infile1, kNameLength);
   e_rsfe();
 
+  write_output_file(r);
+}
+
+void write_output_file(Run& r) {
   const olist open{0, kFileUnit, r.infile1, kNameLength, "unknown", nullptr, nullptr, 0, nullptr};
   f_open(&open);
   for (r.i = 1; r.i <= r.nt; ++r.i) {

@@ -38,7 +38,10 @@ struct Run {
 // run.line, run.i, run.in, run.j and run.nt.
 void read_component(Run& run, HeaderPlan plan, char* name, Samples& samples);
 
-// Asks for the output name and writes run.nt rows of time and the three components.
+// Asks for the output name, then writes the output file.
 void write_combined(Run& run);
+
+// Writes the output file named by run.infile1: run.nt rows of time and the three components.
+void write_output_file(Run& run);
 
 }  // namespace cdmg

@@ -1,10 +1,10 @@
 // Arbitrary single-precision bit patterns through F editing: every four bytes of the input are a
 // value, written under F7.3 and F10.3 (the combined file's fields) and under Fw.d with w 1..100
 // and d 0..100 taken from the input's first two bytes. Each field must be exactly w characters
-// and equal the reference built here: printf's "%#.*f" text of the magnitude, a minus sign only
-// when a digit other than 0 shows (or for the negative infinity), a leading "0" dropped when it
-// alone does not fit, asterisks when the rest does not fit, blanks on the left.
-#include <cmath>
+// and equal the reference of tests/support/fixed_reference.h, built from the editing rules alone
+// (the unit tests of F editing use it too): printf's "%#.*f" text of the magnitude, a minus sign
+// only when a digit other than 0 shows (or for the negative infinity), a leading "0" dropped when
+// it alone does not fit, asterisks when the rest does not fit, blanks on the left.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "recordio/editing.h"
+#include "support/fixed_reference.h"
 
 namespace {
 
@@ -21,34 +22,11 @@ constexpr int kMaxDecimals = 100;
 constexpr std::size_t kGuard = 16;
 constexpr char kGuardByte = '\x01';
 
-std::string reference_field(float v, int w, int d) {
-  const double value = v;
-  char text[600];
-  std::snprintf(text, sizeof text, "%#.*f", d, std::fabs(value));
-  std::string body = text;
-  bool minus;
-  if (std::isnan(value)) {
-    minus = false;
-  } else if (std::isinf(value)) {
-    minus = value < 0;
-  } else {
-    minus = std::signbit(value) && body.find_first_of("123456789") != std::string::npos;
-  }
-  const auto width = static_cast<std::size_t>(w);
-  std::size_t need = body.size() + (minus ? 1 : 0);
-  if (need == width + 1 && body[0] == '0') {
-    body.erase(0, 1);
-    --need;
-  }
-  if (need > width) return std::string(width, '*');
-  return std::string(width - need, ' ') + (minus ? "-" : "") + body;
-}
-
 void check(float v, int w, int d) {
   char buffer[kGuard + kMaxWidth + kGuard];
   std::memset(buffer, kGuardByte, sizeof buffer);
   recordio::write_fixed(buffer + kGuard, v, w, d);
-  const std::string want = reference_field(v, w, d);
+  const std::string want = testing_support::reference_fixed(v, w, d);
   const std::string got(buffer + kGuard, static_cast<std::size_t>(w));
   bool guards_kept = true;
   for (std::size_t i = 0; i < sizeof buffer; ++i) {

@@ -20,11 +20,18 @@
 
 namespace conversion_testing {
 
+// What every conversion test uses of the support, brought in with this namespace.
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::run_program;
+using testing_support::ScratchDir;
+
 inline constexpr int kPlanARecords = 32;  // components 1 and 3: record 6 echoed
 inline constexpr int kPlanBRecords = 33;  // component 2: records 6 and 33 echoed
 inline constexpr int kFieldWidth = 10;
 inline constexpr int kFieldsPerRecord = 8;
 inline constexpr int kLineLength = 80;
+inline constexpr int kFullRecords = 4125;  // the most data records a component may hold
 
 // The built-in names, component 1 first.
 inline const std::string kComponentNames[3] = {"QRV-N00-1.txt", "QRV-N90-1.txt", "QRV-UP-1.txt"};
@@ -105,6 +112,24 @@ struct ComponentFile {
   }
 };
 
+// The same file with CR LF line ends.
+inline ComponentFile with_crlf(ComponentFile file) {
+  file.crlf = true;
+  return file;
+}
+
+// The same file with an empty record after its data records.
+inline ComponentFile with_blank_line_after(ComponentFile file) {
+  file.blank_line_after = true;
+  return file;
+}
+
+// The same file with no line end after its last record.
+inline ComponentFile without_final_line_end(ComponentFile file) {
+  file.final_line_end = false;
+  return file;
+}
+
 // Component file k (1, 2 or 3) with the header of its plan, recognizable echoed records and the
 // given data records.
 inline ComponentFile component_file(int k, std::vector<std::string> data = {}) {
@@ -137,7 +162,7 @@ inline std::vector<std::string> numbered_records(int k, int count) {
 }
 
 // Writes the three files under their built-in names into `dir`.
-inline void write_components(const testing_support::ScratchDir& dir, const ComponentFile& c1,
+inline void write_components(const ScratchDir& dir, const ComponentFile& c1,
                              const ComponentFile& c2, const ComponentFile& c3) {
   dir.write(kComponentNames[0], c1.bytes());
   dir.write(kComponentNames[1], c2.bytes());
@@ -206,6 +231,17 @@ inline std::string csv_row(int row, float x, float y, float z) {
   return text;
 }
 
+// The first `rows` rows of component files holding numbered data records (numbered_records), all
+// three at least as long as the rows.
+inline std::string numbered_rows(int rows) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(rows) * 41);
+  for (int row = 1; row <= rows; ++row) {
+    text += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
+  }
+  return text;
+}
+
 // ---- The standard run ----
 
 // Component files with three numbered data records each: 16 rows.
@@ -213,7 +249,7 @@ inline ComponentFile standard(int k) {
   return component_file(k, numbered_records(k, 3));
 }
 
-inline void write_standard(const testing_support::ScratchDir& dir) {
+inline void write_standard(const ScratchDir& dir) {
   write_components(dir, standard(1), standard(2), standard(3));
 }
 
@@ -255,6 +291,11 @@ inline std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// Field `f` (1..4: time, x, y, z) of a row of the combined file.
+inline std::string column(const std::string& row, int f) {
+  return f == 1 ? row.substr(0, 7) : row.substr(8 + 11 * static_cast<std::size_t>(f - 2), 10);
+}
+
 // The names in a directory.
 inline std::set<std::string> entries(const std::filesystem::path& dir) {
   std::set<std::string> names;
@@ -270,14 +311,14 @@ inline std::set<std::string> component_names() {
 }
 
 // A run that completed: exit status 0 and nothing on standard error.
-inline void expect_completed(const testing_support::ProcessResult& r) {
+inline void expect_completed(const ProcessResult& r) {
   EXPECT_TRUE(r.exited()) << "status " << r.status << "\n" << r.err;
   EXPECT_EQ(r.exit_code(), 0) << r.err;
   EXPECT_EQ(r.err, "");
 }
 
 // A run that ended through abort.
-inline void expect_aborted(const testing_support::ProcessResult& r) {
+inline void expect_aborted(const ProcessResult& r) {
   EXPECT_TRUE(r.signaled()) << "status " << r.status;
   EXPECT_EQ(r.signal(), SIGABRT);
 }

@@ -17,10 +17,6 @@
 namespace {
 
 using namespace conversion_testing;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::run_program;
-using testing_support::ScratchDir;
 
 const std::string kOutput = "out.csv";
 
@@ -46,22 +42,14 @@ Outcome convert(const ComponentFile& c1, const ComponentFile& c2, const Componen
   return convert([&](const ScratchDir& dir) { write_components(dir, c1, c2, c3); });
 }
 
-// A component file with three numbered data records.
-ComponentFile standard(int k) {
-  return component_file(k, numbered_records(k, 3));
-}
-
-// The console of a run that completed.
+// A run that completed.
 void expect_completed(const Outcome& o) {
-  EXPECT_TRUE(o.result.exited()) << "status " << o.result.status << "\n" << o.result.err;
-  EXPECT_EQ(o.result.exit_code(), 0) << o.result.err;
-  EXPECT_EQ(o.result.err, "");
+  conversion_testing::expect_completed(o.result);
 }
 
 // A run that ended on the fatal path before the output file was opened.
 void expect_fatal(const Outcome& o, const std::string& console, const std::string& diagnostic) {
-  EXPECT_TRUE(o.result.signaled()) << "status " << o.result.status;
-  EXPECT_EQ(o.result.signal(), SIGABRT);
+  expect_aborted(o.result);
   EXPECT_EQ(o.result.out, console);
   EXPECT_EQ(o.result.err, diagnostic);
   EXPECT_FALSE(o.csv.has_value()) << "an output file was created";
@@ -75,9 +63,11 @@ std::string diagnostic(const std::string& failure, int k, const std::string& for
          " sequential formatted external IO\n";
 }
 
-// Field `f` (1..4: time, x, y, z) of a row of the combined file.
-std::string column(const std::string& row, int f) {
-  return f == 1 ? row.substr(0, 7) : row.substr(8 + 11 * static_cast<std::size_t>(f - 2), 10);
+// Component file k with only its header, of `records` records.
+ComponentFile header_of(int k, int records) {
+  ComponentFile f = component_file(k);
+  f.header_records = records;
+  return f;
 }
 
 // ---- The counts a component reports ----
@@ -95,31 +85,20 @@ const CountCase kCountCases[] = {
     {"one data record", [](int k) { return component_file(k, numbered_records(k, 1)); }, 1,
      " i,in= 1 9", " nt= 0"},
     {"header only", [](int k) { return component_file(k); }, 0, " i,in= 0 1", " nt= -8"},
-    {"blank line after the data",
-     [](int k) {
-       ComponentFile f = standard(k);
-       f.blank_line_after = true;
-       return f;
-     },
-     4, " i,in= 4 33", " nt= 24"},
+    {"blank line after the data", [](int k) { return with_blank_line_after(standard(k)); }, 4,
+     " i,in= 4 33", " nt= 24"},
     {"blank line inside the data",
      [](int k) {
        return component_file(k, {numbered_records(k, 1)[0], "", numbered_records(k, 1)[0]});
      },
      3, " i,in= 3 25", " nt= 16"},
     {"last full record without a line end",
-     [](int k) {
-       ComponentFile f = standard(k);
-       f.final_line_end = false;
-       return f;
-     },
-     2, " i,in= 2 17", " nt= 8"},
+     [](int k) { return without_final_line_end(standard(k)); }, 2, " i,in= 2 17", " nt= 8"},
     {"last short record without a line end",
      [](int k) {
        ComponentFile f = component_file(k, numbered_records(k, 2));
        f.data.push_back(record_of_values({1.5}));
-       f.final_line_end = false;
-       return f;
+       return without_final_line_end(f);
      },
      2, " i,in= 2 17", " nt= 8"},
     {"short data records",
@@ -137,34 +116,17 @@ const CountCase kCountCases[] = {
      3, " i,in= 3 25", " nt= 16"},
     {"CR LF line ends",
      [](int k) {
-       ComponentFile f = component_file(k, {record_of_values({1, 2}), record_of_values({3}),
-                                            record_of_values({4, 5, 6, 7, 8, 9, 10, 11})});
-       f.crlf = true;
-       return f;
+       return with_crlf(component_file(k, {record_of_values({1, 2}), record_of_values({3}),
+                                           record_of_values({4, 5, 6, 7, 8, 9, 10, 11})}));
      },
      3, " i,in= 3 25", " nt= 16"},
     {"CR LF line ends and a blank line after the data",
-     [](int k) {
-       ComponentFile f = standard(k);
-       f.crlf = true;
-       f.blank_line_after = true;
-       return f;
-     },
-     4, " i,in= 4 33", " nt= 24"},
+     [](int k) { return with_blank_line_after(with_crlf(standard(k))); }, 4, " i,in= 4 33",
+     " nt= 24"},
     {"CR LF line ends, last record without one",
-     [](int k) {
-       ComponentFile f = standard(k);
-       f.crlf = true;
-       f.final_line_end = false;
-       return f;
-     },
-     2, " i,in= 2 17", " nt= 8"},
-    {"plan A header of 31 records ending with a line end",
-     [](int k) {
-       ComponentFile f = component_file(k);
-       f.header_records = 31;
-       return f;
-     },
+     [](int k) { return without_final_line_end(with_crlf(standard(k))); }, 2, " i,in= 2 17",
+     " nt= 8"},
+    {"plan A header of 31 records ending with a line end", [](int k) { return header_of(k, 31); },
      0, " i,in= 0 1", " nt= -8"},
 };
 
@@ -282,11 +244,7 @@ TEST(ComponentSamples, EveryDataRecordFillsTheNextEightSamples) {
   const Outcome o = convert(standard(1), standard(2), component_file(3, numbered_records(3, 4)));
   expect_completed(o);
   ASSERT_TRUE(o.csv.has_value());
-  std::string expected;
-  for (int row = 1; row <= 24; ++row) {
-    expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
-  }
-  EXPECT_EQ(*o.csv, expected);
+  EXPECT_EQ(*o.csv, numbered_rows(24));
   // Rows 1, 16 and 24 spelled out.
   const std::vector<std::string> rows = lines_of(*o.csv);
   EXPECT_EQ(rows[0], "  0.000,   100.250,  -200.250,   300.250");
@@ -295,16 +253,10 @@ TEST(ComponentSamples, EveryDataRecordFillsTheNextEightSamples) {
 }
 
 TEST(ComponentSamples, ABlankLineAfterTheDataLeavesEveryRealRecordWithinTheRows) {
-  ComponentFile c3 = standard(3);
-  c3.blank_line_after = true;
-  const Outcome o = convert(standard(1), standard(2), c3);
+  const Outcome o = convert(standard(1), standard(2), with_blank_line_after(standard(3)));
   expect_completed(o);
   ASSERT_TRUE(o.csv.has_value());
-  std::string expected;
-  for (int row = 1; row <= 24; ++row) {
-    expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
-  }
-  EXPECT_EQ(*o.csv, expected);
+  EXPECT_EQ(*o.csv, numbered_rows(24));
 }
 
 TEST(ComponentSamples, FieldsOfALastRecordWithoutLineEndAreStored) {
@@ -368,12 +320,9 @@ TEST(ComponentSamples, ShortRecordsStoreZerosForTheirMissingFields) {
 }
 
 TEST(ComponentSamples, CrLfRecordsReadLikeLfRecords) {
-  ComponentFile c3 = component_file(
-      3, {"       1.5", record_of_values({1, 2, 3, 4, 5, 6, 7, 8}), record_of_values({9})});
-  c3.crlf = true;
-  ComponentFile c1 = standard(1);
-  c1.crlf = true;
-  c1.blank_line_after = true;
+  const ComponentFile c3 = with_crlf(component_file(
+      3, {"       1.5", record_of_values({1, 2, 3, 4, 5, 6, 7, 8}), record_of_values({9})}));
+  const ComponentFile c1 = with_blank_line_after(with_crlf(standard(1)));
   const Outcome o = convert(c1, standard(2), c3);
   expect_completed(o);
   EXPECT_EQ(o.result.out, transcript(c1, 4, standard(2), 3, c3, 3));
@@ -463,13 +412,6 @@ struct FatalCase {
   std::string diagnostic;
 };
 
-ComponentFile header_of(int k, int records, bool final_line_end = true) {
-  ComponentFile f = component_file(k);
-  f.header_records = records;
-  f.final_line_end = final_line_end;
-  return f;
-}
-
 ComponentFile with_data(int k, std::vector<std::string> data) {
   return component_file(k, std::move(data));
 }
@@ -490,17 +432,19 @@ std::vector<FatalCase> fatal_cases() {
        diagnostic("read start: end of file", 1, "(a80)", "reading")},
       {"five records: record 6 meets the end", 1, header_of(1, 5), 0,
        diagnostic("fmt: end of file", 1, "(a80)", "reading")},
-      {"five records, the last without a line end", 1, header_of(1, 5, false), 0,
+      {"five records, the last without a line end", 1, without_final_line_end(header_of(1, 5)), 0,
        diagnostic("read start: end of file", 1, "(a80)", "reading")},
       {"six records", 1, header_of(1, 6), 1,
        diagnostic("read start: end of file", 1, "list io", "reading")},
-      {"31 records, the last without a line end", 1, header_of(1, 31, false), 1,
+      {"31 records, the last without a line end", 1, without_final_line_end(header_of(1, 31)), 1,
        diagnostic("read start: end of file", 1, "list io", "reading")},
-      {"31 records of component 3, the last without a line end", 3, header_of(3, 31, false), 1,
+      {"31 records of component 3, the last without a line end", 3,
+       without_final_line_end(header_of(3, 31)), 1,
        diagnostic("read start: end of file", 3, "list io", "reading")},
       {"component 2 of 32 records: record 33 meets the end", 2, header_of(2, 32), 1,
        diagnostic("fmt: end of file", 2, "(a80)", "reading")},
-      {"component 2 of 32 records, the last without a line end", 2, header_of(2, 32, false), 1,
+      {"component 2 of 32 records, the last without a line end", 2,
+       without_final_line_end(header_of(2, 32)), 1,
        diagnostic("read start: end of file", 2, "(a80)", "reading")},
       // Malformed data fields; the end-of-file exit does not catch them.
       {"a letter in a field", 1,
@@ -513,11 +457,7 @@ std::vector<FatalCase> fatal_cases() {
       {"an exponent without digits", 1, with_data(1, {record_of_fields({"1.5E"})}), 1,
        diagnostic("fmt: read unexpected character", 1, "(8E10.4)", "reading")},
       {"a letter in the last record, which has no line end", 1,
-       [] {
-         ComponentFile f = with_data(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})});
-         f.final_line_end = false;
-         return f;
-       }(),
+       without_final_line_end(with_data(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})})),
        1, diagnostic("fmt: read unexpected character", 1, "(8E10.4)", "reading")},
   };
 }
@@ -554,10 +494,8 @@ TEST(ComponentFailures, AMissingComponentFileIsNotCreated) {
 
 TEST(ComponentFailures, ComponentFilesAreLeftUnchanged) {
   ScratchDir dir;
-  ComponentFile c1 = standard(1);
-  c1.final_line_end = false;
-  ComponentFile c3 = standard(3);
-  c3.crlf = true;
+  const ComponentFile c1 = without_final_line_end(standard(1));
+  const ComponentFile c3 = with_crlf(standard(3));
   write_components(dir, c1, standard(2), c3);
   const ProcessResult r = run_program(ProcessOptions{dir.path(), "out.csv\n", {}, {}, {}});
   EXPECT_EQ(r.exit_code(), 0) << r.err;
@@ -568,7 +506,13 @@ TEST(ComponentFailures, ComponentFilesAreLeftUnchanged) {
 
 // ---- Regression: data records beyond the capacity of the sample arrays ----
 
-constexpr int kFullRecords = 4125;  // 33000 samples of eight per record
+// kFullRecords data records fill the 33000 samples, eight a record.
+static_assert(8 * kFullRecords == 33000);
+
+// Component file k with one data record more than it may hold.
+ComponentFile over_capacity(int k) {
+  return component_file(k, numbered_records(k, kFullRecords + 1));
+}
 
 TEST(RegressionArrayOverrun, ExactlyFullComponentFilesReadNormally) {
   ComponentFile files[3];
@@ -584,18 +528,14 @@ TEST(RegressionArrayOverrun, ExactlyFullComponentFilesReadNormally) {
     EXPECT_EQ(lines[line + 1], " nt= 32992");
   }
   ASSERT_TRUE(o.csv.has_value());
-  std::string expected;
-  expected.reserve(32992 * 41);
-  for (int row = 1; row <= 32992; ++row) {
-    expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
-  }
-  EXPECT_TRUE(*o.csv == expected) << "the combined file differs from the expected 32992 rows";
+  EXPECT_TRUE(*o.csv == numbered_rows(32992))
+      << "the combined file differs from the expected 32992 rows";
   EXPECT_EQ(o.csv->substr(o.csv->size() - 41), "164.955,  8348.000, -8448.000,  8548.000\n");
 }
 
 TEST(RegressionArrayOverrun, AFullFileWhoseLastRecordHasNoLineEndReadsNormally) {
-  ComponentFile c3 = component_file(3, numbered_records(3, kFullRecords));
-  c3.final_line_end = false;
+  const ComponentFile c3 =
+      without_final_line_end(component_file(3, numbered_records(3, kFullRecords)));
   const Outcome o = convert(standard(1), standard(2), c3);
   expect_completed(o);
   const std::vector<std::string> lines = lines_of(o.result.out);
@@ -614,30 +554,17 @@ TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
     ComponentFile (*make)(int k);
   };
   const Case cases[] = {
-      {"component 1 with 4126 records", 1,
-       [](int k) { return component_file(k, numbered_records(k, kFullRecords + 1)); }},
-      {"component 2 with 4126 records", 2,
-       [](int k) { return component_file(k, numbered_records(k, kFullRecords + 1)); }},
-      {"component 3 with 4126 records", 3,
-       [](int k) { return component_file(k, numbered_records(k, kFullRecords + 1)); }},
+      {"component 1 with 4126 records", 1, over_capacity},
+      {"component 2 with 4126 records", 2, over_capacity},
+      {"component 3 with 4126 records", 3, over_capacity},
       {"component 3 with 4126 records, CR LF", 3,
-       [](int k) {
-         ComponentFile f = component_file(k, numbered_records(k, kFullRecords + 1));
-         f.crlf = true;
-         return f;
-       }},
+       [](int k) { return with_crlf(over_capacity(k)); }},
       {"component 1 with 4125 records and a blank line", 1,
        [](int k) {
-         ComponentFile f = component_file(k, numbered_records(k, kFullRecords));
-         f.blank_line_after = true;
-         return f;
+         return with_blank_line_after(component_file(k, numbered_records(k, kFullRecords)));
        }},
       {"component 3 with 4125 records and a 4126th without a line end", 3,
-       [](int k) {
-         ComponentFile f = component_file(k, numbered_records(k, kFullRecords + 1));
-         f.final_line_end = false;
-         return f;
-       }},
+       [](int k) { return without_final_line_end(over_capacity(k)); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -651,9 +578,7 @@ TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
     for (int k = 1; k < c.k; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
     console += echo_lines(c.k, failing);
     expect_fatal(o, console,
-                 "read: more than 4125 data records\napparent state: unit 11 named " +
-                     kComponentNames[c.k - 1] +
-                     "\nlast format: (8E10.4)\nlately reading sequential formatted external IO\n");
+                 diagnostic("read: more than 4125 data records", c.k, "(8E10.4)", "reading"));
     EXPECT_EQ(o.names, component_names());
   }
 }

@@ -17,25 +17,45 @@
 #include "conversion_component_files.h"
 #include "support/piped_run.h"
 #include "support/process.h"
+#include "support/signal_endings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace conversion_testing;
+using testing_support::expect_exit_status;
 using testing_support::PipedRun;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::run_program;
-using testing_support::ScratchDir;
 
 ProcessResult run_in(const ScratchDir& dir, const std::string& input,
                      std::vector<std::string> args = {}) {
   return run_program(ProcessOptions{dir.path(), input, {}, std::move(args), {}});
 }
 
-// Field `f` (1..4: time, x, y, z) of a row of the combined file.
-std::string column(const std::string& row, int f) {
-  return f == 1 ? row.substr(0, 7) : row.substr(8 + 11 * static_cast<std::size_t>(f - 2), 10);
+// Writes the standard component files into `dir` and runs the conversion there.
+ProcessResult run_standard(const ScratchDir& dir, const std::string& input,
+                           std::vector<std::string> args = {}) {
+  write_standard(dir);
+  return run_in(dir, input, std::move(args));
+}
+
+// A completed run of the standard component files: the whole dialogue on the console.
+void expect_standard_run(const ProcessResult& r) {
+  expect_completed(r);
+  EXPECT_EQ(r.out, standard_transcript());
+}
+
+// Writes component files of n1, n2 and n3 numbered data records into `dir` and runs the
+// conversion into "out.csv", which must complete with the console those counts give. Returns the
+// combined file.
+std::string convert_numbered(const ScratchDir& dir, int n1, int n2, int n3) {
+  const ComponentFile c1 = component_file(1, numbered_records(1, n1));
+  const ComponentFile c2 = component_file(2, numbered_records(2, n2));
+  const ComponentFile c3 = component_file(3, numbered_records(3, n3));
+  write_components(dir, c1, c2, c3);
+  const ProcessResult r = run_in(dir, "out.csv\n");
+  expect_completed(r);
+  EXPECT_EQ(r.out, transcript(c1, n1, c2, n2, c3, n3));
+  return dir.read("out.csv");
 }
 
 // ---- The console dialogue ----
@@ -87,22 +107,18 @@ TEST(RunDialogue, ACompleteRunShowsEighteenLinesAndWritesEveryRow) {
 TEST(RunDialogue, TheFirstLineOnStandardInputNamesTheOutput) {
   // The three component prompts read nothing.
   ScratchDir dir;
-  write_standard(dir);
-  const ProcessResult r = run_in(dir, "first.csv\nsecond.csv\nthird.csv\nfourth.csv\n");
-  expect_completed(r);
-  EXPECT_EQ(r.out, standard_transcript());
+  const ProcessResult r = run_standard(dir, "first.csv\nsecond.csv\nthird.csv\nfourth.csv\n");
+  expect_standard_run(r);
   EXPECT_EQ(dir.read("first.csv"), kStandardRows);
   EXPECT_EQ(entries(dir.path()).size(), 4u);
 }
 
 TEST(RunDialogue, CommandLineArgumentsAreIgnored) {
   ScratchDir dir;
-  write_standard(dir);
   dir.write("a.txt", "1\n2\n3\n");
   const ProcessResult r =
-      run_in(dir, "out.csv\n", {"a.txt", "b.txt", "c.txt", "other.csv", "--help", "-"});
-  expect_completed(r);
-  EXPECT_EQ(r.out, standard_transcript());
+      run_standard(dir, "out.csv\n", {"a.txt", "b.txt", "c.txt", "other.csv", "--help", "-"});
+  expect_standard_run(r);
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
   EXPECT_FALSE(dir.exists("other.csv"));
   EXPECT_EQ(dir.read("a.txt"), "1\n2\n3\n");
@@ -113,14 +129,7 @@ TEST(RunDialogue, CommandLineArgumentsAreIgnored) {
 TEST(CombinedFile, RowTimesFollowTheSampleInterval) {
   // 27 data records in component 3: 208 rows.
   ScratchDir dir;
-  const ComponentFile c1 = component_file(1, numbered_records(1, 27));
-  const ComponentFile c2 = component_file(2, numbered_records(2, 27));
-  const ComponentFile c3 = component_file(3, numbered_records(3, 27));
-  write_components(dir, c1, c2, c3);
-  const ProcessResult r = run_in(dir, "out.csv\n");
-  expect_completed(r);
-  EXPECT_EQ(r.out, transcript(c1, 27, c2, 27, c3, 27));
-  const std::string csv = dir.read("out.csv");
+  const std::string csv = convert_numbered(dir, 27, 27, 27);
   const std::vector<std::string> rows = lines_of(csv);
   ASSERT_EQ(rows.size(), 208u);
   EXPECT_EQ(csv.size(), 208u * 41u);
@@ -131,11 +140,7 @@ TEST(CombinedFile, RowTimesFollowTheSampleInterval) {
   EXPECT_EQ(column(rows[200], 1), "  1.000");
   EXPECT_EQ(column(rows[207], 1), "  1.035");
   EXPECT_EQ(rows[200], "  1.000,   150.250,  -250.250,   350.250");
-  std::string expected;
-  for (int row = 1; row <= 208; ++row) {
-    expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
-  }
-  EXPECT_EQ(csv, expected);
+  EXPECT_EQ(csv, numbered_rows(208));
 }
 
 TEST(CombinedFile, SampleTwoMakesTheRowAtTimePoint005) {
@@ -172,9 +177,8 @@ TEST(CombinedFile, SampleTwoMakesTheRowAtTimePoint005) {
 
 TEST(CombinedFile, AnExistingLongerFileIsCutToTheNewRows) {
   ScratchDir dir;
-  write_standard(dir);
   dir.write("out.csv", std::string(1000, 'Z') + "\n" + std::string(3000, 'Y'));
-  const ProcessResult r = run_in(dir, "out.csv\n");
+  const ProcessResult r = run_standard(dir, "out.csv\n");
   expect_completed(r);
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
 }
@@ -221,36 +225,19 @@ TEST(CombinedFile, ShorterComponentsGiveZerosAndLongerOnesAreCut) {
   {
     // Components 1 and 2 shorter than component 3 (40 rows).
     ScratchDir dir;
-    const ComponentFile c1 = component_file(1, numbered_records(1, 2));
-    const ComponentFile c2 = component_file(2, numbered_records(2, 1));
-    const ComponentFile c3 = component_file(3, numbered_records(3, 6));
-    write_components(dir, c1, c2, c3);
-    const ProcessResult r = run_in(dir, "out.csv\n");
-    expect_completed(r);
-    EXPECT_EQ(r.out, transcript(c1, 2, c2, 1, c3, 6));
+    const std::string csv = convert_numbered(dir, 2, 1, 6);
     std::string expected;
     for (int row = 1; row <= 40; ++row) {
       expected += csv_row(row, row <= 16 ? sample_value(1, row) : 0.0f,
                           row <= 8 ? sample_value(2, row) : 0.0f, sample_value(3, row));
     }
-    EXPECT_EQ(dir.read("out.csv"), expected);
-    EXPECT_EQ(lines_of(dir.read("out.csv"))[16], "  0.080,     0.000,     0.000,   304.250");
+    EXPECT_EQ(csv, expected);
+    EXPECT_EQ(lines_of(csv)[16], "  0.080,     0.000,     0.000,   304.250");
   }
   {
     // Components 1 and 2 longer than component 3 (8 rows).
     ScratchDir dir;
-    const ComponentFile c1 = component_file(1, numbered_records(1, 10));
-    const ComponentFile c2 = component_file(2, numbered_records(2, 7));
-    const ComponentFile c3 = component_file(3, numbered_records(3, 2));
-    write_components(dir, c1, c2, c3);
-    const ProcessResult r = run_in(dir, "out.csv\n");
-    expect_completed(r);
-    EXPECT_EQ(r.out, transcript(c1, 10, c2, 7, c3, 2));
-    std::string expected;
-    for (int row = 1; row <= 8; ++row) {
-      expected += csv_row(row, sample_value(1, row), sample_value(2, row), sample_value(3, row));
-    }
-    EXPECT_EQ(dir.read("out.csv"), expected);
+    EXPECT_EQ(convert_numbered(dir, 10, 7, 2), numbered_rows(8));
   }
 }
 
@@ -279,11 +266,9 @@ TEST(OutputName, TheNameIsTheFirstEightyCharactersWithoutTrailingBlanks) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
-    write_standard(dir);
     fs::create_directory(dir / "sub");
-    const ProcessResult r = run_in(dir, c.input);
-    expect_completed(r);
-    EXPECT_EQ(r.out, standard_transcript());
+    const ProcessResult r = run_standard(dir, c.input);
+    expect_standard_run(r);
     ASSERT_TRUE(dir.exists(c.file)) << "'" << c.file << "'";
     EXPECT_EQ(dir.read(c.file), kStandardRows);
     std::set<std::string> expected = component_names();
@@ -316,8 +301,7 @@ TEST(OutputName, FailuresStopTheRunAfterTheDialogue) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
-    write_standard(dir);
-    const ProcessResult r = run_in(dir, c.input);
+    const ProcessResult r = run_standard(dir, c.input);
     expect_aborted(r);
     EXPECT_EQ(r.out, standard_transcript());
     EXPECT_EQ(r.err, c.diagnostic);
@@ -351,10 +335,7 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
       };
     }
     const ProcessResult r = run_program(options);
-    const std::string console = dialogue_head() + echo_lines(1, standard(1)) + count_lines(3) +
-                                echo_lines(2, standard(2)) + count_lines(3) + echo_lines(3, c3) +
-                                count_lines(c.records) + dialogue_tail();
-    EXPECT_EQ(r.out, console);
+    EXPECT_EQ(r.out, transcript(standard(1), 3, standard(2), 3, c3, c.records));
     if (c.records > 1) {
       expect_aborted(r);
       EXPECT_EQ(r.err, std::string("write start: can't write file\n"
@@ -373,24 +354,35 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
 constexpr std::chrono::milliseconds kPromptWait{3000};
 constexpr std::chrono::milliseconds kFinishWait{5000};
 
+// Collects the console of a piped run until it holds as much as `transcript`; whether it did
+// within kPromptWait.
+bool shows_dialogue(PipedRun& run, const std::string& transcript) {
+  return run.read_until([&](const std::string& out) { return out.size() >= transcript.size(); },
+                        kPromptWait);
+}
+
+// Types `name` as the output name, closes standard input and waits for the end of the run, which
+// must exit with status 0 and nothing on standard error.
+void answer_and_finish(PipedRun& run, const std::string& name) {
+  ASSERT_TRUE(run.write_input(name));
+  run.close_input();
+  ASSERT_TRUE(run.finish(kFinishWait));
+  expect_exit_status(*run.status(), 0, run.err());
+  EXPECT_EQ(run.err(), "");
+}
+
 TEST(RegressionPromptUnseenThroughAPipe, TheNamePromptIsShownBeforeTheNameIsRead) {
   ScratchDir dir;
   write_standard(dir);
   PipedRun run({.cwd = dir.path()});
   const std::string transcript = standard_transcript();
-  const bool prompted = run.read_until(
-      [&](const std::string& out) { return out.size() >= transcript.size(); }, kPromptWait);
-  EXPECT_TRUE(prompted) << "no prompt after " << kPromptWait.count() << " ms; the console shows:\n"
-                        << run.out();
+  EXPECT_TRUE(shows_dialogue(run, transcript))
+      << "no prompt after " << kPromptWait.count() << " ms; the console shows:\n"
+      << run.out();
   EXPECT_EQ(run.out(), transcript);
   EXPECT_FALSE(dir.exists("out.csv"));
-  ASSERT_TRUE(run.write_input("out.csv\n"));
-  run.close_input();
-  ASSERT_TRUE(run.finish(kFinishWait));
-  EXPECT_TRUE(WIFEXITED(*run.status())) << "status " << *run.status() << "\n" << run.err();
-  EXPECT_EQ(WIFEXITED(*run.status()) ? WEXITSTATUS(*run.status()) : -1, 0);
+  ASSERT_NO_FATAL_FAILURE(answer_and_finish(run, "out.csv\n"));
   EXPECT_EQ(run.out(), transcript);
-  EXPECT_EQ(run.err(), "");
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
 }
 
@@ -398,10 +390,8 @@ TEST(RegressionPromptUnseenThroughAPipe, TheNamePromptIsShownBeforeTheNameIsRead
 
 TEST(RegressionCuttingAnOutputThatIsNotAFile, DevNullTakesTheRows) {
   ScratchDir dir;
-  write_standard(dir);
-  const ProcessResult r = run_in(dir, "/dev/null\n");
-  expect_completed(r);
-  EXPECT_EQ(r.out, standard_transcript());
+  const ProcessResult r = run_standard(dir, "/dev/null\n");
+  expect_standard_run(r);
   EXPECT_EQ(entries(dir.path()), component_names());
 }
 
@@ -410,14 +400,8 @@ TEST(RegressionCuttingAnOutputThatIsNotAFile, DevStdoutStreamsTheRowsAfterTheDia
   write_standard(dir);
   PipedRun run({.cwd = dir.path()});
   const std::string transcript = standard_transcript();
-  EXPECT_TRUE(run.read_until(
-      [&](const std::string& out) { return out.size() >= transcript.size(); }, kPromptWait));
-  ASSERT_TRUE(run.write_input("/dev/stdout\n"));
-  run.close_input();
-  ASSERT_TRUE(run.finish(kFinishWait));
-  EXPECT_TRUE(WIFEXITED(*run.status())) << "status " << *run.status() << "\n" << run.err();
-  EXPECT_EQ(WIFEXITED(*run.status()) ? WEXITSTATUS(*run.status()) : -1, 0);
-  EXPECT_EQ(run.err(), "");
+  EXPECT_TRUE(shows_dialogue(run, transcript));
+  ASSERT_NO_FATAL_FAILURE(answer_and_finish(run, "/dev/stdout\n"));
   EXPECT_EQ(run.out(), transcript + kStandardRows);
   EXPECT_EQ(entries(dir.path()), component_names());
 }
@@ -426,8 +410,7 @@ TEST(RegressionCuttingAnOutputThatIsNotAFile, DevStdoutStreamsTheRowsAfterTheDia
 
 TEST(RegressionFailedWriteTakenForSuccess, AFullDeviceStopsTheRunOnTheFatalPath) {
   ScratchDir dir;
-  write_standard(dir);
-  const ProcessResult r = run_in(dir, "/dev/full\n");
+  const ProcessResult r = run_standard(dir, "/dev/full\n");
   EXPECT_FALSE(r.exited() && r.exit_code() == 0) << "the run reported success";
   expect_aborted(r);
   EXPECT_EQ(r.out, standard_transcript());

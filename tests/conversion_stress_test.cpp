@@ -30,42 +30,29 @@
 #include "conversion_component_files.h"
 #include "support/piped_run.h"
 #include "support/process.h"
+#include "support/signal_endings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace conversion_testing;
+using testing_support::describe_status;
+using testing_support::expect_ending;
+using testing_support::expect_exit_status;
+using testing_support::HandledSignal;
+using testing_support::kHandledSignals;
 using testing_support::PipedRun;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::run_program;
-using testing_support::ScratchDir;
 
 constexpr std::chrono::milliseconds kWait{5000};
 
 // Console line 18, after which the run waits for the output name.
 const std::string kNamePrompt = " Enter Output Acceleration File Name (CSV format)\n";
 
-std::string describe(int status) {
-  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
-  return "status " + std::to_string(status);
-}
-
 int exit_code(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-int end_signal(int status) {
-  return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-}
 
 // ---- Signals while the run waits for the output name ----
-
-struct SignalCase {
-  const char* what;
-  int signal;
-  const char* message;
-};
 
 // Starts the run in `dir`, waits for the name prompt, sends `sig` and waits for the end. The
 // name is never given: standard input stays open, so only the signal can end the run.
@@ -85,41 +72,17 @@ std::optional<int> signal_at_prompt(const ScratchDir& dir, int sig, PipedRun& ru
   return status;
 }
 
-TEST(SignalsAtTheNamePrompt, InterruptAndTerminationRequestExitWithStatusOne) {
-  const SignalCase cases[] = {
-      {"interrupt", SIGINT, "Interrupt\n"},
-      {"termination request", SIGTERM, "Killed\n"},
-  };
-  for (const SignalCase& c : cases) {
+// An interrupt and a termination request exit with status 1; a floating-point exception and an
+// abort from outside end the run abnormally, through abort.
+TEST(SignalsAtTheNamePrompt, EachHandledSignalWritesItsMessageAndEndsTheRun) {
+  for (const HandledSignal& c : kHandledSignals) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     write_standard(dir);
     PipedRun run({.cwd = dir.path()});
     const std::optional<int> status = signal_at_prompt(dir, c.signal, run);
     ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFEXITED(*status)) << describe(*status);
-    EXPECT_EQ(exit_code(*status), 1) << describe(*status);
-    EXPECT_EQ(run.err(), c.message);
-    EXPECT_EQ(run.out(), standard_transcript());
-    EXPECT_EQ(lines_of(run.out()).size(), 18u);
-    EXPECT_EQ(entries(dir.path()), component_names()) << "an output file was created";
-  }
-}
-
-TEST(SignalsAtTheNamePrompt, FloatingPointExceptionAndAbortFromOutsideEndAbnormally) {
-  const SignalCase cases[] = {
-      {"floating-point exception", SIGFPE, "Floating Exception\n"},
-      {"abort", SIGABRT, "IOT Trap\n"},
-  };
-  for (const SignalCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    write_standard(dir);
-    PipedRun run({.cwd = dir.path()});
-    const std::optional<int> status = signal_at_prompt(dir, c.signal, run);
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFSIGNALED(*status)) << describe(*status);
-    EXPECT_EQ(end_signal(*status), SIGABRT) << describe(*status);
+    expect_ending(*status, c);
     EXPECT_EQ(run.err(), c.message);
     EXPECT_EQ(run.out(), standard_transcript());
     EXPECT_EQ(lines_of(run.out()).size(), 18u);
@@ -134,15 +97,14 @@ TEST(SignalsAtTheNamePrompt, AnInterruptIgnoredAtStartStaysIgnored) {
   ASSERT_TRUE(run.wait_for_output(kNamePrompt, kWait)) << "the console shows:\n" << run.out();
   for (int k = 0; k < 3; ++k) ASSERT_TRUE(run.send_signal(SIGINT)) << "interrupt " << k + 1;
   EXPECT_TRUE(run.still_running_after(std::chrono::milliseconds(200)))
-      << "the ignored interrupt ended the run: " << describe(run.status().value_or(0));
+      << "the ignored interrupt ended the run: " << describe_status(run.status().value_or(0));
   EXPECT_EQ(run.error_so_far(), "");
   EXPECT_FALSE(dir.exists("out.csv"));
   ASSERT_TRUE(run.write_input("out.csv\n"));
   run.close_input();
   const std::optional<int> status = run.finish(kWait);
   ASSERT_TRUE(status) << "the run did not end within " << kWait.count() << " ms";
-  EXPECT_TRUE(WIFEXITED(*status)) << describe(*status);
-  EXPECT_EQ(exit_code(*status), 0) << describe(*status) << "\n" << run.err();
+  expect_exit_status(*status, 0, run.err());
   EXPECT_EQ(run.err(), "");
   EXPECT_EQ(run.out(), standard_transcript());
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
@@ -150,7 +112,6 @@ TEST(SignalsAtTheNamePrompt, AnInterruptIgnoredAtStartStaysIgnored) {
 
 // ---- Signals while the rows are written ----
 
-constexpr int kFullRecords = 4125;  // the most data records a component may hold
 constexpr int kFullRows = 8 * kFullRecords - 8;
 
 // A termination request or an interrupt that lands anywhere in the output phase: the run either
@@ -167,15 +128,12 @@ TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
     row_ends.push_back(rows.size());
   }
   const std::string older(rows.size() + 4096, 'Z');
-  const SignalCase cases[] = {
-      {"termination request", SIGTERM, "Killed\n"},
-      {"interrupt", SIGINT, "Interrupt\n"},
-  };
+  const HandledSignal cases[] = {testing_support::kTerminationRequest, testing_support::kInterrupt};
   // The output phase of such a run takes a few milliseconds: the delays spread the signals over
   // it, and some land before the OPEN or after the CLOSE.
   int interrupted = 0, cut_short = 0;
   for (int round = 0; round < 16; ++round) {
-    const SignalCase& c = cases[round % 2];
+    const HandledSignal& c = cases[round % 2];
     const auto delay = std::chrono::microseconds(round * 300);
     SCOPED_TRACE(std::string(c.what) + " " + std::to_string(delay.count()) + " us after the name");
     ScratchDir dir;
@@ -197,7 +155,7 @@ TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
     }
     EXPECT_TRUE(sent);
     ++interrupted;
-    EXPECT_EQ(exit_code(*status), 1) << describe(*status);
+    EXPECT_EQ(exit_code(*status), 1) << describe_status(*status);
     EXPECT_EQ(run.err(), c.message);
     if (csv == older) continue;  // stopped before the first row
     if (csv.size() < rows.size()) ++cut_short;

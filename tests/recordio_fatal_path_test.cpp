@@ -8,13 +8,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -22,56 +18,15 @@
 
 #include "recordio/recordio.h"
 #include "support/process.h"
+#include "support/runtime_child.h"
 
 namespace recordio {
 namespace {
 
+using namespace recordio_testing;
 using testing_support::ProcessResult;
 using testing_support::ScratchDir;
 namespace fs = std::filesystem;
-
-constexpr ftnint kConsole = 6;
-constexpr ftnint kFileUnit = 11;
-constexpr ftnlen kTextLength = 80;
-constexpr char kFormatLine[] = "(a80)";
-constexpr char kFormat1000[] = "(8E10.4)";
-constexpr char kFormat2000[] =
-    "(F7.3,3("
-    "\x02,\x02"
-    ",F10.3))";
-constexpr char kRow[] = "  0.005,    12.346,     0.000, -1234.500";
-
-// Exit status of a child that could not set its scenario up (not a result of the runtime).
-constexpr int kSetupFailed = 77;
-
-void start_up() {
-  f_setsig();
-  f_init();
-  std::atexit([] { f_exit(); });
-}
-
-// Runs `body` in a child working in `dir`, after the runtime's start-up; the child STOPs when
-// the body returns. `before_start_up` runs first (redirections, privileges).
-ProcessResult run_scenario(const ScratchDir& dir, const std::function<void()>& body,
-                           const std::function<void()>& before_start_up = {},
-                           const std::string& input = "") {
-  std::fflush(nullptr);
-  return testing_support::run_in_child(
-      [&] {
-        const rlimit no_core{0, 0};
-        setrlimit(RLIMIT_CORE, &no_core);
-        if (chdir(dir.path().c_str()) != 0) _exit(kSetupFailed);
-        if (before_start_up) before_start_up();
-        start_up();
-        body();
-        s_stop("", 0);
-      },
-      input);
-}
-
-bool aborted(const ProcessResult& r) {
-  return r.signaled() && r.signal() == SIGABRT;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -86,34 +41,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     at = end + 1;
   }
   return lines;
-}
-
-std::string text80(std::string s) {
-  s.resize(kTextLength, ' ');
-  return s;
-}
-
-void open_file(ftnint unit, const std::string& name_text, const char* status) {
-  const olist o{0, unit, name_text.data(), name_text.size(), status, nullptr, nullptr, 0, nullptr};
-  f_open(&o);
-}
-
-void close_file(ftnint unit) {
-  const cllist c{0, unit, nullptr};
-  f_clos(&c);
-}
-
-void console_line(const std::string& text) {
-  const cilist c{0, kConsole, 0, nullptr, 0};
-  s_wsle(&c);
-  do_lio(kTypeCharacter, 1, text.data(), text.size());
-  e_wsle();
-}
-
-void skip_record(ftnint unit) {
-  const cilist c{0, unit, 0, nullptr, 0};
-  s_rsle(&c);
-  e_rsle();
 }
 
 // An "(a80)" READ; with an end-of-file exit the statement is abandoned at -1.
@@ -132,17 +59,6 @@ void read_data(ftnint unit, bool end_exit) {
     if (do_fio(1, &f, sizeof f) != 0) return;
   }
   e_rsfe();
-}
-
-void write_row(ftnint unit) {
-  float t = 0.005f, x = 12.3456f, y = -0.0004f, z = -1234.5f;
-  const cilist c{0, unit, 0, kFormat2000, 0};
-  s_wsfe(&c);
-  do_fio(1, &t, sizeof t);
-  do_fio(1, &x, sizeof x);
-  do_fio(1, &y, sizeof y);
-  do_fio(1, &z, sizeof z);
-  e_wsfe();
 }
 
 // The last two lines of a diagnostic.
@@ -206,10 +122,7 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    dir.write("two.txt", "one\ntwo\n");
-    const ProcessResult r = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("two.txt"), "old");
+    const FileScenario run = run_on_file("two.txt", "one\ntwo\n", [&] {
       for (int k = 0; k < 3; ++k) skip_record(kFileUnit);
       if (c.formatted) {
         char text[kTextLength];
@@ -218,6 +131,7 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
         skip_record(kFileUnit);
       }
     });
+    const ProcessResult& r = run.result;
     EXPECT_TRUE(aborted(r)) << "status " << r.status;
     EXPECT_EQ(lines_of(r.err),
               diagnostic("read start: end of file", "unit 11 named two.txt", c.format, false));
@@ -225,16 +139,14 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
 }
 
 TEST(FatalPath, EndOfFileInsideATextFieldWithoutAnExit) {
-  ScratchDir dir;
-  dir.write("last.txt", "first\nlast");
-  const ProcessResult r = run_scenario(dir, [] {
-    open_file(kFileUnit, text80("last.txt"), "old");
+  const FileScenario run = run_on_file("last.txt", "first\nlast", [] {
     char text[kTextLength];
     read_text(kFileUnit, false, text);
     console_line(std::string(text, sizeof text));
     read_text(kFileUnit, false, text);
     console_line("after");
   });
+  const ProcessResult& r = run.result;
   EXPECT_TRUE(aborted(r)) << "status " << r.status;
   EXPECT_EQ(lines_of(r.err),
             diagnostic("fmt: end of file", "unit 11 named last.txt", kFormatLine, false));
@@ -287,13 +199,11 @@ TEST(FatalPath, UnexpectedCharacterInANumericField) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("record \"") + c.record + "\"" + (c.end_exit ? " with exit" : ""));
-    ScratchDir dir;
-    dir.write("data.txt", std::string(c.record) + "\n");
-    const ProcessResult r = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("data.txt"), "old");
+    const FileScenario run = run_on_file("data.txt", std::string(c.record) + "\n", [&] {
       read_data(kFileUnit, c.end_exit);
       console_line("after");
     });
+    const ProcessResult& r = run.result;
     EXPECT_TRUE(aborted(r)) << "status " << r.status;
     EXPECT_EQ(lines_of(r.err), diagnostic("fmt: read unexpected character",
                                           "unit 11 named data.txt", kFormat1000, false));
@@ -413,7 +323,7 @@ TEST(FatalPath, WriteToAReadOnlyUnit) {
           open_file(kFileUnit, text80("ro.txt"), "old");
           console_line("opened");
           if (c.formatted) {
-            write_row(kFileUnit);
+            write_the_row(kFileUnit);
           } else {
             const cilist w{0, kFileUnit, 0, nullptr, 0};
             s_wsle(&w);
@@ -442,8 +352,8 @@ TEST(FatalPath, PendingOutputIsWrittenAndAFileIsCutAtItsPosition) {
   const ProcessResult r = run_scenario(dir, [] {
     console_line("first");
     open_file(kFileUnit, text80("out.csv"), "unknown");
-    write_row(kFileUnit);
-    write_row(kFileUnit);
+    write_the_row(kFileUnit);
+    write_the_row(kFileUnit);
     console_line("second");
     open_file(12, text80("missing.txt"), "old");
   });
@@ -513,7 +423,7 @@ TEST(WriteFailure, FileWriteFailureIsNotSilent) {
     ScratchDir dir;
     const ProcessResult r = run_scenario(dir, [&] {
       open_file(kFileUnit, text80("/dev/full"), "unknown");
-      for (int k = 0; k < c.rows; ++k) write_row(kFileUnit);
+      for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
       if (c.close) close_file(kFileUnit);
       console_line("after");
     });

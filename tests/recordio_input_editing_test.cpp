@@ -14,6 +14,7 @@
 
 #include "recordio/editing.h"
 #include "recordio/unit_table.h"
+#include "support/generator.h"
 
 namespace recordio {
 namespace {
@@ -441,23 +442,8 @@ TEST(RealEditing, SuccessiveFieldsOfOneRecord) {
 
 // --- E editing against a reference built from the editing rules
 
-// A small deterministic generator (splitmix64), so that the table is the same on every platform.
-class Generator {
- public:
-  explicit Generator(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15u);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
-    return z ^ (z >> 31);
-  }
-  int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
-  bool chance(int percent) { return below(100) < percent; }
-  char digit() { return static_cast<char>('0' + below(10)); }
-
- private:
-  std::uint64_t state_;
-};
+// The table of generated fields comes from a fixed seed.
+using testing_support::Generator;
 
 // The parts of a numeric field, from which the field and its value are both built.
 struct NumberParts {

@@ -11,9 +11,14 @@
 #include <vector>
 
 #include "recordio/editing.h"
+#include "support/fixed_reference.h"
+#include "support/generator.h"
 
 namespace recordio {
 namespace {
+
+using testing_support::Generator;
+using testing_support::reference_fixed;  // the field for Fw.d built from the editing rules
 
 constexpr char kGuard = '\x7f';
 constexpr std::size_t kGuardBytes = 8;
@@ -35,31 +40,6 @@ std::string fixed(float v, int w, int d) {
 
 std::string exponential(float v, int w, int d) {
   return edited(w, [&](char* field) { write_exponential(field, v, w, d); });
-}
-
-// The field for Fw.d built from the editing rules: the "%#.*f" text of the magnitude; a minus
-// sign for a negative value whose text holds a nonzero digit (and for negative infinity); a
-// leading "0" dropped when it alone does not fit; asterisks when the rest does not fit; blanks
-// on the left.
-std::string reference_fixed(float v, int w, int d) {
-  const double x = v;
-  std::vector<char> buffer(static_cast<std::size_t>(d) + 400);
-  std::snprintf(buffer.data(), buffer.size(), "%#.*f", d, std::fabs(x));
-  std::string text = buffer.data();
-  bool minus;
-  if (std::isinf(x)) {
-    minus = x < 0;
-  } else {
-    minus = x < 0 && text.find_first_of("123456789") != std::string::npos;
-  }
-  const auto width = static_cast<std::size_t>(w);
-  std::size_t need = text.size() + (minus ? 1 : 0);
-  if (need == width + 1 && text[0] == '0') {
-    text.erase(0, 1);
-    --need;
-  }
-  if (need > width) return std::string(width, '*');
-  return std::string(width - need, ' ') + (minus ? "-" : "") + text;
 }
 
 struct FixedCase {
@@ -244,21 +224,6 @@ TEST(FixedEditing, ManyDecimals) {
         << "F" << c.w << "." << c.d << " of " << c.value;
   }
 }
-
-// A small deterministic generator (splitmix64).
-class Generator {
- public:
-  explicit Generator(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15u);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
-    return z ^ (z >> 31);
-  }
-
- private:
-  std::uint64_t state_;
-};
 
 TEST(FixedEditing, GeneratedValuesMatchTheReference) {
   struct Width {

@@ -1,118 +1,45 @@
 // Statements of the record I/O runtime over real units: list-directed console lines, text
 // assignment, OPEN and CLOSE, skip READs, formatted READs through files, and the end of a file.
 //
-// The runtime keeps the unit table and the current statement as process state and ends the
-// process on every failure, so each scenario runs in a child of its own, in a scratch directory,
-// and is judged by what the child left behind: its standard output and error, its files, its
-// exit status, and a report file the child writes with plain system calls.
+// Each scenario runs in a child of its own, in a scratch directory (support/runtime_child.h).
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "recordio/recordio.h"
 #include "support/process.h"
+#include "support/runtime_child.h"
 
 namespace recordio {
 namespace {
 
+using namespace recordio_testing;
 using testing_support::ProcessResult;
 using testing_support::ScratchDir;
 
-constexpr ftnint kConsole = 6;
-constexpr ftnint kFileUnit = 11;
-constexpr ftnlen kTextLength = 80;
-constexpr char kFormatLine[] = "(a80)";
-constexpr char kFormat1000[] = "(8E10.4)";
-// Format 2000 as the conversion stores it: the byte 0x02 delimits the literal comma.
-constexpr char kFormat2000[] =
-    "(F7.3,3("
-    "\x02,\x02"
-    ",F10.3))";
-
-// The row of format 2000 for t = 0.005, 12.3456, -0.0004 and -1234.5.
-constexpr char kRow[] = "  0.005,    12.346,     0.000, -1234.500";
-static_assert(sizeof kRow - 1 == 40);
-
-// --- Running a scenario
-
-// The runtime's start-up as its process entry does it.
-void start_up() {
-  f_setsig();
-  f_init();
-  std::atexit([] { f_exit(); });
-}
-
-// Runs `body` in a child working in `dir`, after the runtime's start-up; the child STOPs when
-// the body returns.
-ProcessResult run_scenario(const ScratchDir& dir, const std::function<void()>& body,
-                           const std::string& input = "") {
-  std::fflush(nullptr);  // nothing of the test's own output may reach the child's streams
-  return testing_support::run_in_child(
-      [&] {
-        const rlimit no_core{0, 0};
-        setrlimit(RLIMIT_CORE, &no_core);
-        if (chdir(dir.path().c_str()) != 0) _exit(121);
-        start_up();
-        body();
-        s_stop("", 0);
-      },
-      input);
-}
-
-bool aborted(const ProcessResult& r) {
-  return r.signaled() && r.signal() == SIGABRT;
-}
-
-// The lines of a diagnostic or console output, without their line ends.
+// The first line of a diagnostic or console output, without its line end.
 std::string first_line(const std::string& text) {
   return text.substr(0, text.find('\n'));
 }
 
+// The child's exit, for a scenario expected to stop normally.
+void expect_stopped(const ProcessResult& r) {
+  EXPECT_TRUE(stopped(r)) << "status " << r.status << "\n" << r.err;
+}
+
 // --- What the child does
 
-std::string text80(std::string s) {
-  s.resize(kTextLength, ' ');
-  return s;
-}
-
-// Appends to the child's report file with plain system calls, outside the runtime.
-void report(const std::string& line) {
-  const int fd = ::open("report", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    _exit(123);
-  }
-  ::close(fd);
-}
-
-void open_file(ftnint unit, const std::string& name_text, const char* status) {
-  const olist o{0, unit, name_text.data(), name_text.size(), status, nullptr, nullptr, 0, nullptr};
-  f_open(&o);
-}
-
-void close_file(ftnint unit) {
-  const cllist c{0, unit, nullptr};
-  f_clos(&c);
-}
-
-// A skip READ; its start and end results as "start/end".
-std::string skip_record(ftnint unit, bool end_exit) {
-  const cilist c{0, unit, end_exit ? 1 : 0, nullptr, 0};
-  if (s_rsle(&c) != 0) return "start -1";
-  return "end " + std::to_string(e_rsle());
+// f_at_end's answer as a report line.
+std::string at_end_line(ftnint unit) {
+  return f_at_end(unit) ? "at end\n" : "not at end\n";
 }
 
 // One "(a80)" READ with an end-of-file exit, as the report line "end N [text]", "item -1" or
@@ -164,20 +91,6 @@ std::string data_line(const std::string& head, std::vector<float> values) {
   std::string line = head;
   for (float f : values) line += bits_of(f);
   return line + "\n";
-}
-
-void write_row(ftnint unit, float t, float x, float y, float z) {
-  const cilist c{0, unit, 0, kFormat2000, 0};
-  s_wsfe(&c);
-  do_fio(1, &t, sizeof t);
-  do_fio(1, &x, sizeof x);
-  do_fio(1, &y, sizeof y);
-  do_fio(1, &z, sizeof z);
-  e_wsfe();
-}
-
-void write_the_row(ftnint unit) {
-  write_row(unit, 0.005f, 12.3456f, -0.0004f, -1234.5f);
 }
 
 // --- List-directed WRITE
@@ -279,7 +192,7 @@ TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80)
     const ProcessResult r = run_scenario(dir, [&] { write_items(kConsole, c.items); });
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << "status " << r.status;
+    expect_stopped(r);
   }
 }
 
@@ -312,7 +225,7 @@ TEST(ListWrite, UnitZeroIsStandardErrorAndStatementsFollowEachOther) {
   });
   EXPECT_EQ(r.out, " one\n\n two\n");
   EXPECT_EQ(r.err, " to error -1\n");
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0);
+  expect_stopped(r);
 }
 
 // --- Text assignment
@@ -362,7 +275,7 @@ TEST(Open, NameLosesTrailingBlanksOnly) {
       write_the_row(kFileUnit);
       close_file(kFileUnit);
     });
-    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    expect_stopped(r);
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
       names.push_back(e.path().filename().string());
@@ -393,7 +306,7 @@ TEST(Open, UnknownExistingFileIsCutToTheRowsWrittenAtClose) {
       for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
       close_file(kFileUnit);
     });
-    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    expect_stopped(r);
     EXPECT_EQ(dir.read("old.csv"), c.expected);
   }
 }
@@ -406,7 +319,7 @@ TEST(Open, MissingFileOfAnyStatusButOldIsCreatedEmpty) {
       open_file(kFileUnit, text80("fresh.csv"), status);
       close_file(kFileUnit);
     });
-    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    expect_stopped(r);
     ASSERT_TRUE(dir.exists("fresh.csv"));
     EXPECT_EQ(dir.read("fresh.csv"), "");
   }
@@ -426,7 +339,7 @@ TEST(Open, StatusOldNeverCreatesNorEmptiesAFile) {
       open_file(kFileUnit, text80("present.txt"), status);
       close_file(kFileUnit);
     });
-    EXPECT_TRUE(present.exited() && present.exit_code() == 0) << present.err;
+    expect_stopped(present);
     EXPECT_EQ(dir.read("present.txt"), "kept\n");
   }
 }
@@ -440,7 +353,7 @@ TEST(Open, WritingAfterASkipReadGoesOnInPlaceAndCloseCutsThere) {
     write_the_row(kFileUnit);
     close_file(kFileUnit);
   });
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  expect_stopped(r);
   EXPECT_EQ(dir.read("mixed.txt"), "line1\n" + std::string(kRow) + "\n");
 }
 
@@ -454,7 +367,7 @@ TEST(Open, ReopeningAConnectedUnitClosesItsFileFirst) {
     open_file(kFileUnit, text80("second.txt"), "old");
     report(read_text(kFileUnit));
   });
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  expect_stopped(r);
   EXPECT_EQ(dir.read("first.csv"), std::string(kRow) + "\n");
   EXPECT_EQ(dir.read("report"), "end 0 [" + text80("abc") + "]\n");
 }
@@ -471,7 +384,7 @@ TEST(Close, OfAnUnconnectedUnitIsHarmless) {
   });
   EXPECT_EQ(r.out, " still here\n");
   EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0);
+  expect_stopped(r);
   EXPECT_EQ(dir.read("a.txt"), "abc\n");
   EXPECT_FALSE(dir.exists("fort.12"));
 }
@@ -484,7 +397,7 @@ TEST(Stop, ClosesEveryUnitAndCutsAFileLeftOpen) {
     write_the_row(kFileUnit);
     write_items(kConsole, {Text("done")});
   });
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+  expect_stopped(r);
   EXPECT_EQ(r.out, " done\n");
   EXPECT_EQ(dir.read("left.csv"), std::string(kRow) + "\n");
 }
@@ -492,77 +405,62 @@ TEST(Stop, ClosesEveryUnitAndCutsAFileLeftOpen) {
 // --- Skip READs and the end of a file
 
 TEST(SkipRead, ThreeSkipsOnTwoRecordsConsumeBothAndSetTheEndFlagSilently) {
-  ScratchDir dir;
-  dir.write("two.txt", "one\ntwo\n");
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("two.txt"), "old");
+  const FileScenario run = run_on_file("two.txt", "one\ntwo\n", [] {
     for (int k = 0; k < 3; ++k) report(skip_record(kFileUnit, false) + "\n");
     report(skip_record(kFileUnit, true) + "\n");
     report(read_text(kFileUnit));
   });
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, "");
+  expect_stopped(run.result);
+  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(run.result.out, "");
   // The third skip meets the end in its end call; with the flag set, READs with an exit return
   // -1 at their start.
-  EXPECT_EQ(dir.read("report"), "end 0\nend 0\nend -1\nstart -1\nstart -1\n");
+  EXPECT_EQ(run.report, "end 0\nend 0\nend -1\nstart -1\nstart -1\n");
 }
 
 TEST(SkipRead, TheNextReadWithoutAnExitFailsAtItsStart) {
-  ScratchDir dir;
-  dir.write("two.txt", "one\ntwo\n");
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("two.txt"), "old");
+  const FileScenario run = run_on_file("two.txt", "one\ntwo\n", [] {
     for (int k = 0; k < 3; ++k) skip_record(kFileUnit, false);
     report("before\n");
     skip_record(kFileUnit, false);
     report("after\n");
   });
-  EXPECT_TRUE(aborted(r)) << "status " << r.status;
-  EXPECT_EQ(first_line(r.err), "read start: end of file");
-  EXPECT_EQ(dir.read("report"), "before\n");
+  EXPECT_TRUE(aborted(run.result)) << "status " << run.result.status;
+  EXPECT_EQ(first_line(run.result.err), "read start: end of file");
+  EXPECT_EQ(run.report, "before\n");
 }
 
 TEST(SkipRead, ALastRecordWithoutALineEndIsConsumedAndSetsTheEndFlag) {
-  ScratchDir dir;
-  dir.write("tail.txt", "one\ntwo");
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("tail.txt"), "old");
+  const FileScenario run = run_on_file("tail.txt", "one\ntwo", [] {
     report(skip_record(kFileUnit, false) + "\n");
-    report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+    report(at_end_line(kFileUnit));
     report(skip_record(kFileUnit, false) + "\n");
-    report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+    report(at_end_line(kFileUnit));
     report(skip_record(kFileUnit, true) + "\n");
   });
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
-  EXPECT_EQ(dir.read("report"), "end 0\nnot at end\nend -1\nat end\nstart -1\n");
+  expect_stopped(run.result);
+  EXPECT_EQ(run.report, "end 0\nnot at end\nend -1\nat end\nstart -1\n");
 }
 
 TEST(SkipRead, InterpretsNoCharacterOfTheRecord) {
-  ScratchDir dir;
-  dir.write("odd.txt", "a/b'c\"d,e f\t/\nsecond\n");
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("odd.txt"), "old");
+  const FileScenario run = run_on_file("odd.txt", "a/b'c\"d,e f\t/\nsecond\n", [] {
     skip_record(kFileUnit, false);
     report(read_text(kFileUnit));
   });
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
-  EXPECT_EQ(dir.read("report"), "end 0 [" + text80("second") + "]\n");
+  expect_stopped(run.result);
+  EXPECT_EQ(run.report, "end 0 [" + text80("second") + "]\n");
 }
 
 TEST(SkipRead, CloseAndOpenClearTheEndFlag) {
-  ScratchDir dir;
-  dir.write("one.txt", "only\n");
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("one.txt"), "old");
+  const FileScenario run = run_on_file("one.txt", "only\n", [] {
     skip_record(kFileUnit, false);
     skip_record(kFileUnit, false);
     close_file(kFileUnit);
     open_file(kFileUnit, text80("one.txt"), "old");
     report(read_text(kFileUnit));
   });
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
-  EXPECT_EQ(dir.read("report"), "end 0 [" + text80("only") + "]\n");
+  expect_stopped(run.result);
+  EXPECT_EQ(run.report, "end 0 [" + text80("only") + "]\n");
 }
 
 TEST(SkipRead, StandardInputIsUnitFive) {
@@ -574,8 +472,8 @@ TEST(SkipRead, StandardInputIsUnitFive) {
         report(read_text(5));
         report(skip_record(5, true) + "\n");
       },
-      "skipped\nname.csv\n");
-  EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+      {}, "skipped\nname.csv\n");
+  expect_stopped(r);
   EXPECT_EQ(dir.read("report"), "end 0\nend 0 [" + text80("name.csv") + "]\nend -1\n");
 }
 
@@ -594,11 +492,8 @@ TEST(AtEnd, LooksAheadWithoutConsuming) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    dir.write("f.txt", c.content);
-    const ProcessResult r = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("f.txt"), "old");
-      report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+    const FileScenario run = run_on_file("f.txt", c.content, [&] {
+      report(at_end_line(kFileUnit));
       if (c.content.empty()) {
         // A skip READ meets the end and sets the flag; the next READ stops at its start.
         skip_record(kFileUnit, false);
@@ -606,10 +501,10 @@ TEST(AtEnd, LooksAheadWithoutConsuming) {
         return;
       }
       report(read_text(kFileUnit));
-      report(f_at_end(kFileUnit) ? "at end\n" : "not at end\n");
+      report(at_end_line(kFileUnit));
     });
-    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
-    EXPECT_EQ(dir.read("report"), c.report);
+    expect_stopped(run.result);
+    EXPECT_EQ(run.report, c.report);
   }
 }
 
@@ -649,13 +544,10 @@ TEST(FormattedRead, TextRecordsArePaddedCutAndEndAtLfOrCrLf) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    dir.write("lines.txt", c.content);
-    const ProcessResult r = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("lines.txt"), "old");
+    const FileScenario run = run_on_file("lines.txt", c.content, [&] {
       for (int k = 0; k < c.reads; ++k) report(read_text(kFileUnit));
     });
-    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
+    expect_stopped(run.result);
     std::string expected;
     for (const std::string& t : c.texts) {
       if (t == "<eof>") {
@@ -666,7 +558,7 @@ TEST(FormattedRead, TextRecordsArePaddedCutAndEndAtLfOrCrLf) {
         expected += "end 0 [" + text80(t) + "]\n";
       }
     }
-    EXPECT_EQ(dir.read("report"), expected);
+    EXPECT_EQ(run.report, expected);
   }
 }
 
@@ -715,15 +607,12 @@ TEST(FormattedRead, DataRecordsFollowTheNumericFieldRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    dir.write("data.txt", c.content);
-    const ProcessResult r = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("data.txt"), "old");
+    const FileScenario run = run_on_file("data.txt", c.content, [&] {
       for (int k = 0; k < c.skips; ++k) skip_record(kFileUnit, false);
       for (int k = 0; k < c.reads; ++k) report(read_data(kFileUnit));
     });
-    EXPECT_TRUE(r.exited() && r.exit_code() == 0) << r.err;
-    EXPECT_EQ(dir.read("report"), c.report);
+    expect_stopped(run.result);
+    EXPECT_EQ(run.report, c.report);
   }
 }
 

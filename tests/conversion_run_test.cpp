@@ -331,7 +331,7 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
     if (geteuid() == 0) {
       // An unprivileged user, for whom the permissions hold.
       options.before_exec = [] {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(123);
+        if (!testing_support::become_unprivileged()) _exit(123);
       };
     }
     const ProcessResult r = run_program(options);

@@ -172,30 +172,16 @@ TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
 
 // ---- Files the run may not read, as an unprivileged user ----
 
-constexpr uid_t kNobody = 65534;
-
-// In a child: becomes the unprivileged user, for whom permission bits hold. False when it fails.
-bool drop_privileges() {
-  return setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
-         setresuid(kNobody, kNobody, kNobody) == 0;
-}
-
-// Whether a child of this process can become the unprivileged user.
-bool can_drop_privileges() {
-  const ProcessResult r = testing_support::run_in_child(
-      [] { _exit(drop_privileges() && getuid() == kNobody && geteuid() == kNobody ? 0 : 1); });
-  return r.exited() && r.exit_code() == 0;
-}
-
 TEST(UnprivilegedRun, AnUnreadableComponentFileStopsTheRunAtItsOpen) {
   std::function<void()> unprivileged;  // none needed when the tests do not run as root
   if (geteuid() == 0) {
-    if (!can_drop_privileges()) {
-      GTEST_SKIP() << "cannot run the program as an unprivileged user (uid " << kNobody
+    if (!testing_support::can_become_unprivileged()) {
+      GTEST_SKIP() << "cannot run the program as an unprivileged user (uid "
+                   << testing_support::kUnprivilegedUser
                    << "): permission bits do not hold for root";
     }
     unprivileged = [] {
-      if (!drop_privileges()) _exit(125);
+      if (!testing_support::become_unprivileged()) _exit(125);
     };
   }
   ScratchDir dir;

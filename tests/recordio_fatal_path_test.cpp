@@ -291,10 +291,7 @@ TEST(FatalPath, UnitNumberOutOfRange) {
 // before it starts; the scratch directory is opened to others for that.
 void lose_privileges() {
   if (geteuid() != 0) return;
-  if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-      setresuid(65534, 65534, 65534) != 0) {
-    _exit(kSetupFailed);
-  }
+  if (!testing_support::become_unprivileged()) _exit(kSetupFailed);
 }
 
 TEST(FatalPath, WriteToAReadOnlyUnit) {

@@ -29,6 +29,17 @@ std::string_view trim_trailing_blanks(const char* text, ftnlen len) {
   return name;
 }
 
+// A process started with a standard stream closed gets that stream's descriptor for its first
+// file: moved above them, the file is never written as if it were the console.
+int above_standard_streams(int fd) {
+  if (fd > STDERR_FILENO) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int why = errno;
+  ::close(fd);
+  if (moved < 0) fatal("open", Failure::system(why));
+  return moved;
+}
+
 void open_unit(ftnint number, std::string_view file, Status status) {
   state().unit = number;
   Unit& u = units().at(number);
@@ -43,6 +54,8 @@ void open_unit(ftnint number, std::string_view file, Status status) {
     fatal("open", Failure::system(why));
   }
   u.remember_name(name);
+  // A name that holds a NUL byte would open some other file: the part before the NUL.
+  if (name.find('\0') != std::string::npos) fatal("open", Failure::system(EINVAL));
   Mode mode = Mode::kReadWrite;
   bool created = false;
   int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
@@ -51,12 +64,18 @@ void open_unit(ftnint number, std::string_view file, Status status) {
     fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   }
   if (fd < 0 && status != Status::kOld) {
-    // A file of status old is never created or emptied.
+    // A file of status old is never created or emptied. An existing file that can only be
+    // written is opened as it is, so that it keeps its contents when nothing is written to it;
+    // only a missing file is created.
     mode = Mode::kWriteOnly;
-    created = true;
-    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      created = true;
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
   }
   if (fd < 0) fatal("open", Failure::system(errno));
+  fd = above_standard_streams(fd);
   u.connect(fd, std::move(name), true, mode, created);
 }
 

@@ -117,7 +117,7 @@ extern "C" void on_signal(int sig) {
       break;
   }
   write_all(STDERR_FILENO, message);
-  units().close_all_quietly();
+  units().close_all_quietly(false);
   if (sig == SIGINT || sig == SIGTERM) _exit(1);
   abort_plainly();
 }
@@ -132,11 +132,10 @@ const char* error_text(RuntimeError e) {
 }
 
 void fatal(const char* context, Failure failure) {
-  // From here on nothing interrupts the closing of the units.
-  const sigset_t blocked = handled_signals();
-  sigprocmask(SIG_BLOCK, &blocked, nullptr);
+  // The signals stay deliverable: a unit changes shape only with them held back, so a handler
+  // that interrupts the closing here finds consistent units and finishes the job itself.
   write_all(STDERR_FILENO, diagnostic(context, failure));
-  units().close_all_quietly();
+  units().close_all_quietly(true);
   abort_plainly();
 }
 

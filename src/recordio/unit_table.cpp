@@ -1,10 +1,13 @@
 #include "unit_table.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -58,8 +61,8 @@ void UnitTable::close_all() {
   for (Unit& u : units_) u.close(false);
 }
 
-void UnitTable::close_all_quietly() noexcept {
-  for (Unit& u : units_) u.close_quietly();
+void UnitTable::close_all_quietly(bool wait) noexcept {
+  for (Unit& u : units_) u.close_quietly(wait);
 }
 
 // --- Connection
@@ -76,6 +79,7 @@ void Unit::connect(int fd, std::string name, bool named, Mode mode, bool written
   regular_ = regular;
   next_ = limit_ = buffer_.get();
   pending_.store(0, std::memory_order_relaxed);
+  written_out_.store(0, std::memory_order_relaxed);
   written_.store(written, std::memory_order_relaxed);
   end_flag_ = false;
   connected_ = true;
@@ -99,6 +103,9 @@ void Unit::close(bool cut_failure_fatal) {
   if (!connected_) return;
   flush();
   SignalGuard guard;
+  // Whatever was read ahead goes back, so that a file shared with what runs next (standard
+  // input from a file) is left just after the last record read.
+  if (next_ != limit_) drop_read_ahead();
   if (written_.load(std::memory_order_relaxed) && named_ && regular_) {
     const off_t at = lseek(fd_, 0, SEEK_CUR);
     if ((at < 0 || ftruncate(fd_, at) != 0) && cut_failure_fatal) {
@@ -106,7 +113,14 @@ void Unit::close(bool cut_failure_fatal) {
       fatal("endfile", Failure::runtime(RuntimeError::kTruncate));
     }
   }
-  if (named_) ::close(fd_);
+  if (named_ && ::close(fd_) != 0 && errno != EINTR) {
+    // Some file systems report a failed write only here.
+    const int failure = errno;
+    connected_ = false;
+    fd_ = -1;
+    state().unit = number_;
+    fatal("close", Failure::system(failure));
+  }
   named_ = false;
   name_.clear();
   end_flag_ = false;
@@ -116,9 +130,10 @@ void Unit::close(bool cut_failure_fatal) {
   fd_ = -1;
 }
 
-void Unit::close_quietly() noexcept {
+void Unit::close_quietly(bool wait) noexcept {
   if (!connected_) return;
-  write_pending_quietly();
+  write_out(wait);
+  if (next_ != limit_) drop_read_ahead();
   if (written_.load(std::memory_order_relaxed) && named_ && regular_) {
     const off_t at = lseek(fd_, 0, SEEK_CUR);
     if (at >= 0) (void)ftruncate(fd_, at);
@@ -195,7 +210,7 @@ bool Unit::at_end() {
 
 // --- Writing
 
-void Unit::drop_read_ahead() {
+void Unit::drop_read_ahead() noexcept {
   const auto unread = static_cast<off_t>(limit_ - next_);
   if (unread != 0) (void)lseek(fd_, -unread, SEEK_CUR);
   next_ = limit_ = buffer_.get();
@@ -233,31 +248,45 @@ void Unit::put_record(std::string_view record) {
   if (flush_each_record_) flush();
 }
 
-bool Unit::write_pending_quietly() noexcept {
-  const std::size_t total = pending_.load(std::memory_order_acquire);
-  std::size_t done = 0;
-  while (done < total) {
-    const ssize_t n = ::write(fd_, buffer_.get() + done, total - done);
+bool Unit::write_out(bool wait) noexcept {
+  for (;;) {
+    const std::size_t total = pending_.load(std::memory_order_relaxed);
+    const std::size_t done = written_out_.load(std::memory_order_relaxed);
+    if (done == total) break;
+    // A pipe or terminal may take its time. The wait for room happens with the signals let
+    // through, so that an interrupt still ends a run whose reader has stopped reading; without
+    // `wait` (in a signal handler) a stream without room is given up. The write itself, and
+    // noting how far it got, happen with the signals held back, and are short: a pipe with room
+    // takes PIPE_BUF bytes at once.
+    if (!regular_) {
+      pollfd p{fd_, POLLOUT, 0};
+      int ready;
+      while ((ready = ::poll(&p, 1, wait ? -1 : 0)) < 0 && errno == EINTR) {
+      }
+      if (ready == 0) return false;
+    }
+    SignalGuard guard;
+    const std::size_t chunk =
+        regular_ ? total - done : std::min<std::size_t>(total - done, PIPE_BUF);
+    const ssize_t n = ::write(fd_, buffer_.get() + done, chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    written_out_.store(done + static_cast<std::size_t>(n), std::memory_order_relaxed);
   }
+  SignalGuard guard;
+  written_out_.store(0, std::memory_order_relaxed);
   pending_.store(0, std::memory_order_relaxed);
   return true;
 }
 
 void Unit::flush() {
   if (pending_.load(std::memory_order_relaxed) == 0) return;
-  int failure = 0;
-  {
-    SignalGuard guard;
-    if (!write_pending_quietly()) failure = errno;
-  }
-  if (failure != 0) {
+  if (!write_out(true)) {
     // Report against this unit: the failure may surface at CLOSE or at exit, long after the
     // statement that produced the output.
+    const int failure = errno;
     state().unit = number_;
     fatal("write", Failure::system(failure));
   }

@@ -48,8 +48,8 @@ class Unit {
   // a named descriptor closed. A failed cut is fatal only when `cut_failure_fatal`.
   void close(bool cut_failure_fatal);
   // The same with async-signal-safe calls only, ignoring every failure: for the fatal path and
-  // the signal handlers.
-  void close_quietly() noexcept;
+  // the signal handlers. Without `wait`, output a stream has no room for is given up.
+  void close_quietly(bool wait) noexcept;
 
   // --- Reading: the characters of the current record, one at a time.
   void begin_reading();
@@ -88,8 +88,10 @@ class Unit {
   int peek_slow();
   bool fill();  // false at the end of the file
   void ensure_buffer();
-  bool write_pending_quietly() noexcept;
-  void drop_read_ahead();
+  // Writes out the published output from where earlier writes stopped; false (errno set) when a
+  // write fails or, without `wait`, a stream has no room.
+  bool write_out(bool wait) noexcept;
+  void drop_read_ahead() noexcept;
 
   int number_ = 0;
   bool connected_ = false;
@@ -104,8 +106,10 @@ class Unit {
   // Reading: the unread part of the buffer.
   char* next_ = nullptr;
   char* limit_ = nullptr;
-  // Writing: the bytes of buffer_ published for output, and whether the last operation wrote.
+  // Writing: the bytes of buffer_ published for output, how many of them are already written
+  // out, and whether the last operation wrote.
   std::atomic<std::size_t> pending_{0};
+  std::atomic<std::size_t> written_out_{0};
   std::atomic<bool> written_{false};
 };
 
@@ -124,7 +128,7 @@ class UnitTable {
   void flush_console();
   // Closes units 0 to 99 in order; a failing write is fatal, a failing cut is not.
   void close_all();
-  void close_all_quietly() noexcept;
+  void close_all_quietly(bool wait) noexcept;
 
  private:
   Unit units_[kUnitCount];

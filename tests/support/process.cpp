@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +67,21 @@ bool ScratchDir::exists(const std::string& name) const {
 
 std::string program_path() {
   return CDMG2CSV_PATH;
+}
+
+bool become_unprivileged() {
+  return setgroups(0, nullptr) == 0 &&
+         setresgid(kUnprivilegedUser, kUnprivilegedUser, kUnprivilegedUser) == 0 &&
+         setresuid(kUnprivilegedUser, kUnprivilegedUser, kUnprivilegedUser) == 0;
+}
+
+bool can_become_unprivileged() {
+  const ProcessResult r = run_in_child([] {
+    _exit(become_unprivileged() && getuid() == kUnprivilegedUser && geteuid() == kUnprivilegedUser
+              ? 0
+              : 1);
+  });
+  return r.exited() && r.exit_code() == 0;
 }
 
 namespace {

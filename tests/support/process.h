@@ -40,6 +40,15 @@ ProcessResult run_in_child(const std::function<void()>& body, const std::string&
 // The path of the program under test.
 std::string program_path();
 
+// The user that permission tests run as: root passes every permission check.
+inline constexpr uid_t kUnprivilegedUser = 65534;
+
+// In a child: gives up root for the unprivileged user. False when that fails.
+bool become_unprivileged();
+
+// Whether a child of this process can become the unprivileged user.
+bool can_become_unprivileged();
+
 // A fresh directory, removed with everything in it when the object goes.
 class ScratchDir {
  public:

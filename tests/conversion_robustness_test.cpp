@@ -34,37 +34,35 @@ std::string components_as_written(const ScratchDir& dir) {
   return dir.read(kComponentNames[0]) + dir.read(kComponentNames[1]) + dir.read(kComponentNames[2]);
 }
 
-// Started without standard output, the program's first file would get its descriptor; the
-// console lines pending when a malformed field stops the run must not land in that file.
-TEST(RegressionClosedConsoleWritesIntoInput, AClosedStandardOutputLeavesTheComponentFilesAlone) {
-  ScratchDir dir;
-  write_components(dir, component_file(1, {"  1.5X"}), standard(2), standard(3));
-  const std::string before = components_as_written(dir);
-  ProcessOptions options;
-  options.cwd = dir.path();
-  options.input = "out.csv\n";
-  options.before_exec = [] { close(STDOUT_FILENO); };
-  const ProcessResult r = run_program(options);
-  EXPECT_EQ(components_as_written(dir), before);
-  expect_aborted(r);
-  const std::vector<std::string> err = lines_of(r.err);
-  ASSERT_FALSE(err.empty());
-  EXPECT_EQ(err[0], "fmt: read unexpected character");
-}
-
-// Likewise the diagnostic, when standard error is missing.
-TEST(RegressionClosedConsoleWritesIntoInput, AClosedStandardErrorLeavesTheComponentFilesAlone) {
-  ScratchDir dir;
-  write_components(dir, standard(1), standard(2), component_file(3, {"  1.5X"}));
-  const std::string before = components_as_written(dir);
-  ProcessOptions options;
-  options.cwd = dir.path();
-  options.input = "out.csv\n";
-  options.before_exec = [] { close(STDERR_FILENO); };
-  const ProcessResult r = run_program(options);
-  EXPECT_EQ(components_as_written(dir), before);
-  expect_aborted(r);  // the malformed field, with nowhere to say so
-  EXPECT_EQ(entries(dir.path()), component_names());
+// Started without standard output or error, the program's first file would get the missing
+// stream's descriptor. A malformed field stops the run while a component file is open: neither
+// the pending console lines nor the diagnostic may land in it.
+TEST(RegressionClosedConsoleWritesIntoInput, AClosedStandardStreamLeavesTheComponentFilesAlone) {
+  struct Case {
+    int closed;
+    int malformed;  // the component holding the malformed field
+  };
+  for (const Case& c : {Case{STDOUT_FILENO, 1}, Case{STDERR_FILENO, 3}}) {
+    ScratchDir dir;
+    const ComponentFile bad = component_file(c.malformed, {"  1.5X"});
+    write_components(dir, c.malformed == 1 ? bad : standard(1), standard(2),
+                     c.malformed == 3 ? bad : standard(3));
+    const std::string before = components_as_written(dir);
+    ProcessOptions options;
+    options.cwd = dir.path();
+    options.input = "out.csv\n";
+    const int closed = c.closed;
+    options.before_exec = [closed] { close(closed); };
+    const ProcessResult r = run_program(options);
+    EXPECT_EQ(components_as_written(dir), before) << "descriptor " << c.closed << " closed";
+    expect_aborted(r);
+    EXPECT_EQ(entries(dir.path()), component_names());
+    if (c.closed == STDOUT_FILENO) {
+      const std::vector<std::string> err = lines_of(r.err);
+      ASSERT_FALSE(err.empty());
+      EXPECT_EQ(err[0], "fmt: read unexpected character");
+    }
+  }
 }
 
 // An output file that exists but may only be written: opened as it is, it keeps its contents
@@ -92,9 +90,7 @@ TEST(RegressionWriteOnlyOutputEmptied, AnExistingWriteOnlyFileKeepsItsContentsWi
     dir.write("out.csv", old);
     fs::permissions(dir / "out.csv",
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write);
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
-                                    fs::perms::group_exec | fs::perms::others_read |
-                                    fs::perms::others_exec);
+    dir.open_to_others();
     const ProcessResult r =
         run_program(ProcessOptions{dir.path(), "out.csv\n", {}, {}, unprivileged});
     expect_completed(r);

@@ -324,9 +324,7 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
     dir.write("out.csv", old);
     fs::permissions(dir / "out.csv",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
-                                    fs::perms::group_exec | fs::perms::others_read |
-                                    fs::perms::others_exec);
+    dir.open_to_others();
     ProcessOptions options{dir.path(), "out.csv\n", {}, {}, {}};
     if (geteuid() == 0) {
       // An unprivileged user, for whom the permissions hold.

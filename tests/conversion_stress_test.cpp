@@ -188,8 +188,7 @@ TEST(UnprivilegedRun, AnUnreadableComponentFileStopsTheRunAtItsOpen) {
   write_standard(dir);
   const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write |
                              fs::perms::group_read | fs::perms::others_read;
-  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
+  dir.open_to_others();
   for (const std::string& name : kComponentNames) fs::permissions(dir / name, readable);
   fs::permissions(dir / kComponentNames[1], fs::perms::none);
 

@@ -309,9 +309,7 @@ TEST(FatalPath, WriteToAReadOnlyUnit) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     dir.write("ro.txt", "read only\n");
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
-                                    fs::perms::group_exec | fs::perms::others_read |
-                                    fs::perms::others_exec);
+    dir.open_to_others();
     fs::permissions(dir / "ro.txt",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const ProcessResult r = run_scenario(

@@ -61,6 +61,11 @@ void ScratchDir::write(const std::string& name, const std::string& bytes) const 
 std::string ScratchDir::read(const std::string& name) const {
   return read_file(path_ / name);
 }
+void ScratchDir::open_to_others() const {
+  fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+}
+
 bool ScratchDir::exists(const std::string& name) const {
   return fs::exists(path_ / name);
 }

@@ -62,6 +62,8 @@ class ScratchDir {
   void write(const std::string& name, const std::string& bytes) const;
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
+  // Lets other users into the directory (mode 0755), for runs as the unprivileged user.
+  void open_to_others() const;
 
  private:
   std::filesystem::path path_;

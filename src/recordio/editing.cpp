@@ -12,8 +12,6 @@
 namespace recordio {
 namespace {
 
-__extension__ using u128 = unsigned __int128;
-
 constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
   std::array<std::uint64_t, 20> p{};
   std::uint64_t v = 1;
@@ -25,14 +23,6 @@ constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
 }();
 
 // Writes the decimal digits of v backwards, ending just before `end`; returns the first digit.
-char* digits_backwards(char* end, u128 v) {
-  do {
-    *--end = static_cast<char>('0' + static_cast<int>(v % 10));
-    v /= 10;
-  } while (v != 0);
-  return end;
-}
-
 // "00" to "99", for writing digits two at a time.
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> p{};
@@ -121,56 +111,10 @@ void place(char* field, int w, bool minus, const char* text, std::size_t length)
 }
 
 // The text of |v| with d decimals, rounded as printf's "%#.*f" does: exactly, ties to even.
-// Returns its length; `text` needs room for 420 + d characters.
+// Used for huge magnitudes and many decimals, which the fast path of write_fixed leaves to the
+// standard library's exact conversion. Returns its length; `text` needs room for 420 + d
+// characters.
 std::size_t fixed_text(float v, int d, char* text, bool& nonzero) {
-  const auto bits = std::bit_cast<std::uint32_t>(v);
-  const unsigned biased = (bits >> 23) & 0xffu;
-  // |v| = m * 2^e exactly.
-  const std::uint64_t m = biased == 0 ? (bits & 0x7fffffu) : ((bits & 0x7fffffu) | 0x800000u);
-  const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
-  if (d <= 19 && e <= 39) {
-    // Scale by 10^d and round the binary point away; m * 10^d stays below 2^88.
-    const std::uint64_t scale = kPowersOfTen[static_cast<std::size_t>(d)];
-    const u128 scaled = static_cast<u128>(m) * scale;
-    u128 n;
-    if (e >= 0) {
-      n = scaled << e;
-    } else if (-e >= 89) {
-      n = 0;  // below half a unit of the last decimal
-    } else {
-      const u128 one = 1;
-      const u128 rest = scaled & ((one << -e) - 1);
-      const u128 half = one << (-e - 1);
-      n = scaled >> -e;
-      if (rest > half || (rest == half && (n & 1) != 0)) ++n;
-    }
-    nonzero = n != 0;
-    char buffer[80];
-    char* const end = buffer + sizeof buffer;
-    char* first;
-    if ((n >> 64) == 0) {
-      const auto n64 = static_cast<std::uint64_t>(n);
-      first = digits_backwards(end - d - 1, n64 / scale);
-      std::uint64_t fraction = n64 % scale;
-      for (char* p = end - 1; p >= end - d; --p) {
-        *p = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
-      }
-    } else {
-      first = digits_backwards(end - d - 1, n / scale);
-      u128 fraction = n % scale;
-      for (char* p = end - 1; p >= end - d; --p) {
-        *p = static_cast<char>('0' + static_cast<int>(fraction % 10));
-        fraction /= 10;
-      }
-    }
-    end[-d - 1] = '.';
-    const auto length = static_cast<std::size_t>(end - first);
-    std::memcpy(text, first, length);
-    return length;
-  }
-  // Huge magnitudes and many decimals: the standard library's exact conversion, which rounds as
-  // printf does.
   const std::to_chars_result r = std::to_chars(
       text, text + 420 + d, static_cast<double>(std::fabs(v)), std::chars_format::fixed, d);
   auto length = static_cast<std::size_t>(r.ptr - text);

@@ -30,7 +30,6 @@ class Unit {
  public:
   static constexpr std::size_t kBufferSize = 64 * 1024;
 
-  int number() const { return number_; }
   bool connected() const { return connected_; }
   bool named() const { return named_; }
   const std::string& name() const { return name_; }

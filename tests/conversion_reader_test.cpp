@@ -509,9 +509,19 @@ TEST(ComponentFailures, ComponentFilesAreLeftUnchanged) {
 // kFullRecords data records fill the 33000 samples, eight a record.
 static_assert(8 * kFullRecords == 33000);
 
-// Component file k with one data record more than it may hold.
-ComponentFile over_capacity(int k) {
-  return component_file(k, numbered_records(k, kFullRecords + 1));
+// Component file k with `extra` data records more than the arrays hold.
+ComponentFile beyond_capacity(int k, int extra) {
+  return component_file(k, numbered_records(k, kFullRecords + extra));
+}
+
+// Component file k with one record more than the run keeps: the one it leaves out of nt.
+ComponentFile one_beyond(int k) {
+  return beyond_capacity(k, 1);
+}
+
+// Component file k with two records more than the run keeps.
+ComponentFile two_beyond(int k) {
+  return beyond_capacity(k, 2);
 }
 
 TEST(RegressionArrayOverrun, ExactlyFullComponentFilesReadNormally) {
@@ -547,6 +557,8 @@ TEST(RegressionArrayOverrun, AFullFileWhoseLastRecordHasNoLineEndReadsNormally) 
   EXPECT_EQ(o.csv->substr(o.csv->size() - 41), "164.915,     0.000,     0.000,  8546.000\n");
 }
 
+// A file that holds more than the one record beyond the arrays is refused: its rows would not
+// fit.
 TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
   struct Case {
     const char* what;
@@ -554,17 +566,14 @@ TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
     ComponentFile (*make)(int k);
   };
   const Case cases[] = {
-      {"component 1 with 4126 records", 1, over_capacity},
-      {"component 2 with 4126 records", 2, over_capacity},
-      {"component 3 with 4126 records", 3, over_capacity},
-      {"component 3 with 4126 records, CR LF", 3,
-       [](int k) { return with_crlf(over_capacity(k)); }},
-      {"component 1 with 4125 records and a blank line", 1,
-       [](int k) {
-         return with_blank_line_after(component_file(k, numbered_records(k, kFullRecords)));
-       }},
-      {"component 3 with 4125 records and a 4126th without a line end", 3,
-       [](int k) { return without_final_line_end(over_capacity(k)); }},
+      {"component 1 with 4127 records", 1, two_beyond},
+      {"component 2 with 4127 records", 2, two_beyond},
+      {"component 3 with 4127 records", 3, two_beyond},
+      {"component 3 with 4127 records, CR LF", 3, [](int k) { return with_crlf(two_beyond(k)); }},
+      {"component 1 with 4126 records and a blank line", 1,
+       [](int k) { return with_blank_line_after(one_beyond(k)); }},
+      {"component 3 with 4126 records and a 4127th without a line end", 3,
+       [](int k) { return without_final_line_end(two_beyond(k)); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -581,6 +590,55 @@ TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
                  diagnostic("read: more than 4125 data records", c.k, "(8E10.4)", "reading"));
     EXPECT_EQ(o.names, component_names());
   }
+}
+
+// ---- Regression: a full record with its usual blank last line refused ----
+
+// The record after the 4125th is read as any other: it counts in i when read through its line
+// end, and lies beyond nt, as the last record counted always does.
+TEST(RegressionFullRecordWithBlankLastLineRefused, TheRecordBeyondTheArraysIsReadAndLeftOut) {
+  struct Case {
+    const char* what;
+    ComponentFile (*make)(int k);
+    const char* counts;  // console lines 15 and 16
+    int rows;
+  };
+  const Case cases[] = {
+      {"4125 records and a blank line",
+       [](int k) { return with_blank_line_after(beyond_capacity(k, 0)); },
+       " i,in= 4126 33009\n nt= 33000\n", 33000},
+      {"4125 records and a blank line, CR LF",
+       [](int k) { return with_crlf(with_blank_line_after(beyond_capacity(k, 0))); },
+       " i,in= 4126 33009\n nt= 33000\n", 33000},
+      {"4126 records", one_beyond, " i,in= 4126 33009\n nt= 33000\n", 33000},
+      {"4126 records, the last without a line end",
+       [](int k) { return without_final_line_end(one_beyond(k)); },
+       " i,in= 4125 33001\n nt= 32992\n", 32992},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ComponentFile files[3];
+    for (int k = 1; k <= 3; ++k) files[k - 1] = c.make(k);
+    const Outcome o = convert(files[0], files[1], files[2]);
+    expect_completed(o);
+    std::string console = dialogue_head();
+    for (int k = 1; k <= 3; ++k) console += echo_lines(k, files[k - 1]) + c.counts;
+    EXPECT_EQ(o.result.out, console + dialogue_tail());
+    ASSERT_TRUE(o.csv.has_value());
+    EXPECT_TRUE(*o.csv == numbered_rows(c.rows))
+        << "the combined file differs from the expected " << c.rows << " rows";
+  }
+}
+
+TEST(RegressionFullRecordWithBlankLastLineRefused, AMalformedFieldBeyondTheArraysIsStillFatal) {
+  std::vector<std::string> records = numbered_records(3, kFullRecords);
+  records.push_back(record_of_fields({"1.0", "2.5X"}));
+  const ComponentFile c3 = component_file(3, records);
+  const Outcome o = convert(standard(1), standard(2), c3);
+  std::string console = dialogue_head();
+  for (int k = 1; k <= 2; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
+  console += echo_lines(3, c3);
+  expect_fatal(o, console, diagnostic("fmt: read unexpected character", 3, "(8E10.4)", "reading"));
 }
 
 // ---- Regression: a read error taken for the end of the file ----

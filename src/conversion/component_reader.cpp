@@ -41,15 +41,22 @@ void echo_line(Run& r) {
 }
 
 // One data record into samples in..in+7; false when the READ took its end-of-file exit.
+//
+// The arrays hold 4125 records. One record more is read as usual, its fields edited, into
+// scratch storage: it is the one a run leaves out of nt, usually the blank line that ends a file.
+// A file that goes on after it is refused.
 bool read_data_record(Run& r, Samples& a) {
   if (s_rsfe(&kReadData) != 0) return false;
-  if (r.in > kCapacity) {
-    // The arrays are full: a file that ends here is done, one that goes on is refused.
+  real scratch[kFieldsPerRecord];
+  real* fields = scratch;
+  if (r.in <= kCapacity) {
+    fields = &a[static_cast<std::size_t>(r.in - 1)];
+  } else if (r.in > kCapacity + kFieldsPerRecord) {
     if (f_at_end(kFileUnit)) return false;
     f_fail("read", kTooManyRecords);
   }
   for (r.j = 0; r.j < kFieldsPerRecord; ++r.j) {
-    if (do_fio(1, &a[static_cast<std::size_t>(r.in + r.j - 1)], sizeof(real)) != 0) return false;
+    if (do_fio(1, &fields[r.j], sizeof(real)) != 0) return false;
   }
   return e_rsfe() == 0;
 }

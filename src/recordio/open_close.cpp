@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "statement.h"
@@ -40,43 +41,80 @@ int above_standard_streams(int fd) {
   return moved;
 }
 
+// Whether `fd` is standard output's own open file: the file, terminal or pipe the console goes
+// to, whatever name reached it (/dev/stdout, /proc/self/fd/1, the terminal's device, the file
+// standard output is redirected to).
+bool is_console(int fd) {
+  struct stat file {
+  }, console{};
+  return fstat(fd, &file) == 0 && fstat(STDOUT_FILENO, &console) == 0 &&
+         file.st_dev == console.st_dev && file.st_ino == console.st_ino;
+}
+
+int open_retrying(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  while ((fd = ::open(path, flags | O_CLOEXEC, mode)) < 0 && errno == EINTR) {
+  }
+  return fd;
+}
+
 void open_unit(ftnint number, std::string_view file, Status status) {
   state().unit = number;
   Unit& u = units().at(number);
   if (file.empty()) fatal("open", Failure::runtime(RuntimeError::kNullName));
   if (u.connected()) u.close(true);
   u.reset_flags();
-  std::string name(file);
+  if (const int failure = u.name_file(file)) fatal("open", Failure::system(failure));
+  const char* const path = u.path();
   struct stat st {};
-  if (status == Status::kOld && stat(name.c_str(), &st) != 0) {
-    const int why = errno;
-    u.remember_name(name);
-    fatal("open", Failure::system(why));
-  }
-  u.remember_name(name);
+  const bool exists = stat(path, &st) == 0;
+  if (status == Status::kOld && !exists) fatal("open", Failure::system(errno));
   // A name that holds a NUL byte would open some other file: the part before the NUL.
-  if (name.find('\0') != std::string::npos) fatal("open", Failure::system(EINVAL));
+  if (file.find('\0') != std::string_view::npos) fatal("open", Failure::system(EINVAL));
   Mode mode = Mode::kReadWrite;
   bool created = false;
-  int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    mode = Mode::kReadOnly;
-    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  }
-  if (fd < 0 && status != Status::kOld) {
-    // A file of status old is never created or emptied. An existing file that can only be
-    // written is opened as it is, so that it keeps its contents when nothing is written to it;
-    // only a missing file is created.
-    mode = Mode::kWriteOnly;
-    fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-      created = true;
-      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd;
+  if (exists && S_ISFIFO(st.st_mode)) {
+    // A FIFO is opened one way only. Holding both ends, the program would be its own writer and
+    // never see the end of the data, or its own reader and never see its reader go.
+    mode = status == Status::kOld ? Mode::kReadOnly : Mode::kWriteOnly;
+    fd = open_retrying(path, mode == Mode::kReadOnly ? O_RDONLY : O_WRONLY);
+  } else {
+    fd = open_retrying(path, O_RDWR);
+    if (fd < 0) {
+      mode = Mode::kReadOnly;
+      fd = open_retrying(path, O_RDONLY);
+    }
+    if (fd < 0 && status != Status::kOld) {
+      // A file of status old is never created or emptied. An existing file that can only be
+      // written is opened as it is, so that it keeps its contents when nothing is written to
+      // it; only a missing file is created.
+      mode = Mode::kWriteOnly;
+      fd = open_retrying(path, O_WRONLY);
+      if (fd < 0 && errno == ENOENT) {
+        created = true;
+        fd = open_retrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      }
     }
   }
   if (fd < 0) fatal("open", Failure::system(errno));
+  // Moved first: with standard output closed, the file itself would sit on its descriptor.
   fd = above_standard_streams(fd);
-  u.connect(fd, std::move(name), true, mode, created);
+  const bool console = is_console(fd);
+  if (console) {
+    // The rows go through standard output's own open file, after the console lines already
+    // written and in its append mode, and nothing is cut: reopened on its own, the file would be
+    // written over from its start (or, for a pipe, read by the program itself).
+    ::close(fd);
+    units().flush_console();
+    fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (fd < 0) fatal("open", Failure::system(errno));
+    mode = Mode::kWriteOnly;
+  }
+  if (const int failure = u.connect(fd, mode, created, console)) {
+    ::close(fd);
+    fatal("open", Failure::system(failure));
+  }
 }
 
 }  // namespace
@@ -87,9 +125,10 @@ int f_open(const olist* o) {
 }
 
 void connect_by_default(ftnint unit) {
-  const std::string name = "fort." + std::to_string(unit);
+  char name[16];
+  const int length = std::snprintf(name, sizeof name, "fort.%d", static_cast<int>(unit));
   const ftnint current = state().unit;
-  open_unit(unit, name, Status::kOther);
+  open_unit(unit, {name, static_cast<std::size_t>(length)}, Status::kOther);
   state().unit = current;
 }
 
@@ -97,9 +136,10 @@ int f_clos(const cllist* c) {
   Unit& u = units().at(c->unit);
   if (!u.connected()) return 0;
   const bool remove = c->stat != nullptr && (c->stat[0] == 'd' || c->stat[0] == 'D');
-  const std::string name = remove && u.named() ? u.name() : std::string();
+  char name[kNameCapacity] = {};
+  if (remove && u.named()) std::memcpy(name, u.path(), u.name().size());
   u.close(true);
-  if (!name.empty()) (void)::unlink(name.c_str());
+  if (name[0] != '\0') (void)::unlink(name);
   return 0;
 }
 

@@ -2,10 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "statement.h"
@@ -28,7 +29,11 @@ constexpr std::array kErrorTexts{
     ErrorText{RuntimeError::kCantWrite, "can't write file"},
 };
 
-constexpr std::array kHandledSignals{SIGFPE, SIGABRT, SIGINT, SIGTERM};
+// The signals whose handlers close every unit before the process ends. The last four end it by
+// their own default action afterwards, with no message: a file being written is cut at what was
+// written, never left with an older file's tail after the new rows.
+constexpr std::array kHandledSignals{SIGFPE, SIGABRT, SIGINT,  SIGTERM,
+                                     SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
 
 sigset_t handled_signals() {
   sigset_t set;
@@ -57,50 +62,80 @@ void write_all(int fd, std::string_view bytes) noexcept {
   std::abort();
 }
 
-std::string diagnostic(const char* context, const Failure& failure) {
+// The text of a diagnostic, built in place: the fatal path may be taken because memory ran out.
+class Text {
+ public:
+  Text& operator<<(std::string_view bytes) {
+    const std::size_t n = std::min(bytes.size(), sizeof bytes_ - size_);
+    std::memcpy(bytes_ + size_, bytes.data(), n);
+    size_ += n;
+    return *this;
+  }
+  Text& operator<<(int value) {
+    char digits[16];
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
+  }
+  std::string_view view() const { return {bytes_, size_}; }
+
+ private:
+  char bytes_[2 * kNameCapacity];
+  std::size_t size_ = 0;
+};
+
+void write_diagnostic(const char* context, const Failure& failure) {
   const StatementState& s = state();
-  std::string out = context;
-  out += ": ";
+  Text out;
+  out << context << ": ";
   switch (failure.kind) {
     case Failure::Kind::kSystem:
-      out += std::strerror(failure.code);
+      out << std::strerror(failure.code);
       break;
     case Failure::Kind::kEndOfFile:
-      out += "end of file";
+      out << "end of file";
       break;
     case Failure::Kind::kRuntime:
-      out += error_text(static_cast<RuntimeError>(failure.code));
+      out << error_text(static_cast<RuntimeError>(failure.code));
       break;
     case Failure::Kind::kText:
-      out += failure.text;
+      out << failure.text;
       break;
   }
-  out += "\napparent state: unit ";
-  out += std::to_string(s.unit);
-  out += ' ';
+  out << "\napparent state: unit " << s.unit << " ";
   const bool known_unit = s.unit >= 0 && s.unit < kUnitCount;
   if (known_unit && units().unit(s.unit).named()) {
-    out += "named ";
-    out += units().unit(s.unit).name();
+    out << "named " << units().unit(s.unit).name();
   } else {
-    out += "(unnamed)";
+    out << "(unnamed)";
   }
-  out += '\n';
-  if (s.format != nullptr) {
-    out += "last format: ";
-    out += s.format;
-    out += '\n';
-  }
-  out += "lately ";
-  out += s.writing ? "writing" : "reading";
-  out += " sequential formatted external IO\n";
-  return out;
+  out << "\n";
+  if (s.format != nullptr) out << "last format: " << s.format << "\n";
+  out << "lately " << (s.writing ? "writing" : "reading") << " sequential formatted external IO\n";
+  write_all(STDERR_FILENO, out.view());
 }
 
-// Runs inside a signal handler: write(2), lseek(2), ftruncate(2), close(2), _exit(2) and abort
-// only, all of them async-signal-safe. The handlers hold the four handled signals blocked, so one
-// never interrupts another.
+// Ends the process by `sig`'s default action, from its own handler.
+[[noreturn]] void end_by_default_action(int sig) noexcept {
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  sigemptyset(&plain.sa_mask);
+  sigaction(sig, &plain, nullptr);
+  raise(sig);  // held back until the mask below lets it through
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, sig);
+  sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  _exit(128 + sig);  // not reached: every one of these signals ends the process by default
+}
+
+// Runs inside a signal handler: write(2), poll(2), lseek(2), ftruncate(2), close(2),
+// sigaction(2), sigprocmask(2), raise, _exit(2) and abort only, all of them async-signal-safe.
+// The handlers hold every handled signal blocked, so one never interrupts another.
 extern "C" void on_signal(int sig) {
+  if (sig == SIGHUP || sig == SIGQUIT || sig == SIGPIPE || sig == SIGXFSZ) {
+    units().close_all_quietly(false);
+    end_by_default_action(sig);
+  }
   std::string_view message;
   switch (sig) {
     case SIGFPE:
@@ -134,7 +169,7 @@ const char* error_text(RuntimeError e) {
 void fatal(const char* context, Failure failure) {
   // The signals stay deliverable: a unit changes shape only with them held back, so a handler
   // that interrupts the closing here finds consistent units and finishes the job itself.
-  write_all(STDERR_FILENO, diagnostic(context, failure));
+  write_diagnostic(context, failure);
   units().close_all_quietly(true);
   abort_plainly();
 }
@@ -145,12 +180,14 @@ void install_signal_handlers() {
   sa.sa_handler = on_signal;
   sa.sa_mask = handled_signals();
   sa.sa_flags = SA_RESTART;
-  sigaction(SIGFPE, &sa, nullptr);
-  sigaction(SIGABRT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  struct sigaction before {};
-  sigaction(SIGINT, nullptr, &before);
-  if (before.sa_handler != SIG_IGN) sigaction(SIGINT, &sa, nullptr);
+  for (int sig : kHandledSignals) {
+    // A signal ignored when the process started stays ignored: a run started in the background
+    // or under nohup keeps going, and a run whose broken pipe is ignored sees the failed write.
+    struct sigaction before {};
+    sigaction(sig, nullptr, &before);
+    const bool always = sig == SIGFPE || sig == SIGABRT || sig == SIGTERM;
+    if (always || before.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
+  }
 }
 
 SignalGuard::SignalGuard() {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "statement.h"
@@ -28,7 +29,14 @@ struct TableStorage {
   ~TableStorage() {}
 };
 
-TableStorage storage;  // constant-initialised where the compiler can (a unit's name is a string)
+constinit TableStorage storage;
+
+constinit Unit::Block blocks[kBlockCount];
+constinit bool block_taken[kBlockCount];
+
+bool is_static(const Unit::Block* b) {
+  return b >= blocks && b < blocks + kBlockCount;
+}
 
 }  // namespace
 
@@ -44,9 +52,10 @@ Unit& UnitTable::at(ftnint n) {
 }
 
 void UnitTable::preconnect() {
-  units_[0].connect(STDERR_FILENO, {}, false, Mode::kWriteOnly, true);
-  units_[5].connect(STDIN_FILENO, {}, false, Mode::kReadOnly, false);
-  units_[6].connect(STDOUT_FILENO, {}, false, Mode::kWriteOnly, true);
+  // Blocks are free at start-up: these cannot fail.
+  (void)units_[0].connect(STDERR_FILENO, Mode::kWriteOnly, true);
+  (void)units_[5].connect(STDIN_FILENO, Mode::kReadOnly, false);
+  (void)units_[6].connect(STDOUT_FILENO, Mode::kWriteOnly, true);
   units_[6].set_flush_each_record(isatty(STDOUT_FILENO) == 1);
   units_[0].set_flush_each_record(true);
 }
@@ -67,36 +76,68 @@ void UnitTable::close_all_quietly(bool wait) noexcept {
 
 // --- Connection
 
-void Unit::connect(int fd, std::string name, bool named, Mode mode, bool written) {
-  ensure_buffer();
+int Unit::take_block() {
+  if (block_ != nullptr) return 0;
+  for (int b = 0; b < kBlockCount; ++b) {
+    if (!block_taken[b]) {
+      block_taken[b] = true;
+      block_ = &blocks[b];
+      break;
+    }
+  }
+  // More units at once than a run connects: from the heap, with its failure reported.
+  if (block_ == nullptr) block_ = new (std::nothrow) Block;
+  if (block_ == nullptr) return ENOMEM;
+  name_ = block_->name;
+  buffer_ = block_->bytes;
+  next_ = limit_ = buffer_;
+  return 0;
+}
+
+void Unit::give_back_block() {
+  if (block_ == nullptr) return;
+  if (is_static(block_)) {
+    block_taken[block_ - blocks] = false;
+  } else {
+    delete block_;
+  }
+  block_ = nullptr;
+  name_ = buffer_ = next_ = limit_ = nullptr;
+  name_length_ = 0;
+  named_ = false;
+}
+
+int Unit::name_file(std::string_view name) {
+  if (const int failure = take_block()) return failure;
+  const std::size_t kept = std::min(name.size(), kNameCapacity - 1);
+  std::memcpy(name_, name.data(), kept);
+  name_[kept] = '\0';
+  name_length_ = kept;
+  named_ = true;
+  return kept == name.size() ? 0 : ENAMETOOLONG;
+}
+
+int Unit::connect(int fd, Mode mode, bool written, bool shares_console) {
+  if (const int failure = take_block()) return failure;
   struct stat st {};
   const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   SignalGuard guard;
   fd_ = fd;
-  name_ = std::move(name);
-  named_ = named;
   mode_ = mode;
   regular_ = regular;
-  next_ = limit_ = buffer_.get();
+  cut_at_close_ = named_ && regular && !shares_console;
+  next_ = limit_ = buffer_;
   pending_.store(0, std::memory_order_relaxed);
   written_out_.store(0, std::memory_order_relaxed);
   written_.store(written, std::memory_order_relaxed);
   end_flag_ = false;
   connected_ = true;
-}
-
-void Unit::remember_name(std::string name) {
-  name_ = std::move(name);
-  named_ = true;
+  return 0;
 }
 
 void Unit::reset_flags() {
   end_flag_ = false;
   written_.store(false, std::memory_order_relaxed);
-}
-
-void Unit::ensure_buffer() {
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
 }
 
 void Unit::close(bool cut_failure_fatal) {
@@ -106,7 +147,7 @@ void Unit::close(bool cut_failure_fatal) {
   // Whatever was read ahead goes back, so that a file shared with what runs next (standard
   // input from a file) is left just after the last record read.
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && named_ && regular_) {
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_) {
     const off_t at = lseek(fd_, 0, SEEK_CUR);
     if ((at < 0 || ftruncate(fd_, at) != 0) && cut_failure_fatal) {
       state().unit = number_;
@@ -121,20 +162,18 @@ void Unit::close(bool cut_failure_fatal) {
     state().unit = number_;
     fatal("close", Failure::system(failure));
   }
-  named_ = false;
-  name_.clear();
   end_flag_ = false;
   written_.store(false, std::memory_order_relaxed);
-  next_ = limit_ = buffer_.get();
   connected_ = false;
   fd_ = -1;
+  give_back_block();
 }
 
 void Unit::close_quietly(bool wait) noexcept {
   if (!connected_) return;
   write_out(wait);
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && named_ && regular_) {
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_) {
     const off_t at = lseek(fd_, 0, SEEK_CUR);
     if (at >= 0) (void)ftruncate(fd_, at);
   }
@@ -154,7 +193,7 @@ bool Unit::fill() {
   // A prompt must be visible before the program waits on standard input, whatever the console
   // is (a terminal, a pipe, a file).
   if (fd_ == STDIN_FILENO && !named_) units().flush_console();
-  char* const base = buffer_.get();
+  char* const base = buffer_;
   const std::size_t kept = static_cast<std::size_t>(limit_ - next_);
   if (kept != 0 && next_ != base) std::memmove(base, next_, kept);
   next_ = base;
@@ -213,7 +252,7 @@ bool Unit::at_end() {
 void Unit::drop_read_ahead() noexcept {
   const auto unread = static_cast<off_t>(limit_ - next_);
   if (unread != 0) (void)lseek(fd_, -unread, SEEK_CUR);
-  next_ = limit_ = buffer_.get();
+  next_ = limit_ = buffer_;
 }
 
 void Unit::begin_writing() {
@@ -232,14 +271,14 @@ void Unit::put_record(std::string_view record) {
     // A record longer than the buffer goes out in pieces.
     for (std::size_t at = 0; at < record.size(); at += kBufferSize) {
       const std::string_view piece = record.substr(at, kBufferSize);
-      std::memcpy(buffer_.get(), piece.data(), piece.size());
+      std::memcpy(buffer_, piece.data(), piece.size());
       pending_.store(piece.size(), std::memory_order_release);
       flush();
     }
     buffer_[0] = '\n';
     pending_.store(1, std::memory_order_release);
   } else {
-    if (!record.empty()) std::memcpy(buffer_.get() + used, record.data(), record.size());
+    if (!record.empty()) std::memcpy(buffer_ + used, record.data(), record.size());
     buffer_[used + record.size()] = '\n';
     // Published only once the bytes are in place: a handler sees whole records.
     std::atomic_signal_fence(std::memory_order_release);
@@ -268,7 +307,7 @@ bool Unit::write_out(bool wait) noexcept {
     SignalGuard guard;
     const std::size_t chunk =
         regular_ ? total - done : std::min<std::size_t>(total - done, PIPE_BUF);
-    const ssize_t n = ::write(fd_, buffer_.get() + done, chunk);
+    const ssize_t n = ::write(fd_, buffer_ + done, chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;

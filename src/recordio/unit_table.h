@@ -6,12 +6,14 @@
 // close). Published output (`pending_`) is only ever extended after its bytes are in place, and
 // the rare moments when a unit changes shape (a flush, an OPEN, a CLOSE) hold the signals back,
 // so a handler always finds a consistent unit.
+//
+// A connected unit's buffer and name sit in one of a few blocks of static storage: nothing is
+// allocated after start-up, so a memory limit never fails a statement halfway.
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstddef>
-#include <memory>
-#include <string>
 #include <string_view>
 
 #include "recordio.h"
@@ -19,6 +21,10 @@
 namespace recordio {
 
 inline constexpr int kUnitCount = 100;
+// The units connected at once: standard error, input and output, and the file unit.
+inline constexpr int kBlockCount = 4;
+// The longest name a unit keeps, its terminating NUL included.
+inline constexpr std::size_t kNameCapacity = PATH_MAX;
 
 // What a record delivers besides its characters.
 inline constexpr int kEndOfFile = -1;  // the file has ended; the unit's end flag is set
@@ -30,17 +36,30 @@ class Unit {
  public:
   static constexpr std::size_t kBufferSize = 64 * 1024;
 
+  // A connected unit's buffer and name. The first kBlockCount are static storage, untouched (and
+  // so costing no memory) until their unit reads or writes.
+  struct Block {
+    char name[kNameCapacity];
+    char bytes[kBufferSize];
+  };
+
   bool connected() const { return connected_; }
   bool named() const { return named_; }
-  const std::string& name() const { return name_; }
+  std::string_view name() const { return {name_, name_length_}; }
+  // The name as the system calls take it (NUL-terminated); only while named().
+  const char* path() const { return name_; }
   Mode mode() const { return mode_; }
   bool end_flag() const { return end_flag_; }
   void set_end_flag() { end_flag_ = true; }
 
-  // Connects the unit to an open descriptor. A named unit owns its descriptor.
-  void connect(int fd, std::string name, bool named, Mode mode, bool written);
-  // Stores the name of a file whose OPEN is about to fail, for the diagnostic.
-  void remember_name(std::string name);
+  // Names the unit for the file an OPEN is about to open, so that a diagnostic names the file
+  // whatever happens next. Returns 0, ENOMEM when no block can be had, or ENAMETOOLONG (the name
+  // is then kept cut short).
+  int name_file(std::string_view name);
+  // Connects the unit to an open descriptor: a standard stream (unnamed), or the file the unit
+  // was named for, whose descriptor it then owns. A written regular file is cut at CLOSE, except
+  // one that is standard output's own open file (`shares_console`). Returns 0 or ENOMEM.
+  int connect(int fd, Mode mode, bool written, bool shares_console = false);
   void reset_flags();
 
   // CLOSE keeping the file: pending output written, a written regular file cut at its position,
@@ -86,7 +105,8 @@ class Unit {
   friend class UnitTable;
   int peek_slow();
   bool fill();  // false at the end of the file
-  void ensure_buffer();
+  int take_block();
+  void give_back_block();
   // Writes out the published output from where earlier writes stopped; false (errno set) when a
   // write fails or, without `wait`, a stream has no room.
   bool write_out(bool wait) noexcept;
@@ -96,12 +116,15 @@ class Unit {
   bool connected_ = false;
   bool named_ = false;
   bool regular_ = false;
+  bool cut_at_close_ = false;  // a named regular file, not standard output's own
   bool end_flag_ = false;
   bool flush_each_record_ = false;
   Mode mode_ = Mode::kReadWrite;
   int fd_ = -1;
-  std::string name_;
-  std::unique_ptr<char[]> buffer_;
+  Block* block_ = nullptr;  // holds buffer_ and name_
+  char* name_ = nullptr;
+  std::size_t name_length_ = 0;
+  char* buffer_ = nullptr;
   // Reading: the unread part of the buffer.
   char* next_ = nullptr;
   char* limit_ = nullptr;

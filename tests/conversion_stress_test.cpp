@@ -48,10 +48,6 @@ constexpr std::chrono::milliseconds kWait{5000};
 // Console line 18, after which the run waits for the output name.
 const std::string kNamePrompt = " Enter Output Acceleration File Name (CSV format)\n";
 
-int exit_code(int status) {
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // ---- Signals while the run waits for the output name ----
 
 // Starts the run in `dir`, waits for the name prompt, sends `sig` and waits for the end. The
@@ -114,11 +110,11 @@ TEST(SignalsAtTheNamePrompt, AnInterruptIgnoredAtStartStaysIgnored) {
 
 constexpr int kFullRows = 8 * kFullRecords - 8;
 
-// A termination request or an interrupt that lands anywhere in the output phase: the run either
-// completed before it, or ends with status 1 leaving exactly the whole rows written so far, with
-// nothing of the older, longer file beyond them. An older file is left as it was only when no
-// row was written.
-TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
+// Signals that land anywhere in the output phase, each case `rounds_each` times: the run either
+// completed before its signal, or ends as the signal's handler ends it, leaving exactly the whole
+// rows written so far, with nothing of the older, longer file beyond them. An older file is left
+// as it was only when no row was written.
+void signals_while_writing_rows(std::initializer_list<HandledSignal> cases, int rounds_each) {
   ComponentFile files[3];
   for (int k = 1; k <= 3; ++k) files[k - 1] = component_file(k, numbered_records(k, kFullRecords));
   std::string rows;
@@ -128,13 +124,13 @@ TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
     row_ends.push_back(rows.size());
   }
   const std::string older(rows.size() + 4096, 'Z');
-  const HandledSignal cases[] = {testing_support::kTerminationRequest, testing_support::kInterrupt};
+  const int rounds = rounds_each * static_cast<int>(cases.size());
   // The output phase of such a run takes a few milliseconds: the delays spread the signals over
   // it, and some land before the OPEN or after the CLOSE.
   int interrupted = 0, cut_short = 0;
-  for (int round = 0; round < 16; ++round) {
-    const HandledSignal& c = cases[round % 2];
-    const auto delay = std::chrono::microseconds(round * 300);
+  for (int round = 0; round < rounds; ++round) {
+    const HandledSignal& c = cases.begin()[round % cases.size()];
+    const auto delay = std::chrono::microseconds(round * 4800 / rounds);
     SCOPED_TRACE(std::string(c.what) + " " + std::to_string(delay.count()) + " us after the name");
     ScratchDir dir;
     write_components(dir, files[0], files[1], files[2]);
@@ -155,7 +151,7 @@ TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
     }
     EXPECT_TRUE(sent);
     ++interrupted;
-    EXPECT_EQ(exit_code(*status), 1) << describe_status(*status);
+    expect_ending(*status, c);
     EXPECT_EQ(run.err(), c.message);
     if (csv == older) continue;  // stopped before the first row
     if (csv.size() < rows.size()) ++cut_short;
@@ -166,8 +162,21 @@ TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
     EXPECT_TRUE(csv == rows.substr(0, csv.size()))
         << "the file is not the first rows of the conversion; " << csv.size() << " bytes";
   }
-  RecordProperty("interrupted_runs", interrupted);
-  RecordProperty("runs_stopped_inside_the_rows", cut_short);
+  testing::Test::RecordProperty("interrupted_runs", interrupted);
+  testing::Test::RecordProperty("runs_stopped_inside_the_rows", cut_short);
+}
+
+TEST(SignalsWhileWritingRows, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
+  signals_while_writing_rows({testing_support::kTerminationRequest, testing_support::kInterrupt},
+                             8);
+}
+
+// Hang-up, quit, broken pipe and the file-size limit ended the run by their default action with
+// the units unclosed: the new rows, then the older file's tail.
+TEST(RegressionSplicedFileAfterLateSignal, TheFileHoldsWholeRowsAndNothingOfAnOlderFile) {
+  signals_while_writing_rows({testing_support::kHangUp, testing_support::kQuit,
+                              testing_support::kBrokenPipe, testing_support::kFileSizeLimit},
+                             4);
 }
 
 // ---- Files the run may not read, as an unprivileged user ----

@@ -29,19 +29,19 @@ using testing_support::kHandledSignals;
 using testing_support::PipedRun;
 constexpr std::chrono::milliseconds kPatience{10000};
 
-// The probe with its three standard streams on pipes held by the test; with `ignore_interrupt`
-// the interrupt signal is ignored when it starts.
-testing_support::PipedRunOptions probe_options(bool ignore_interrupt) {
+// The probe with its three standard streams on pipes held by the test; the signal `ignored`, if
+// any, is ignored when it starts.
+testing_support::PipedRunOptions probe_options(int ignored = 0) {
   testing_support::PipedRunOptions options;
   options.program = SIGNAL_PROBE_PATH;
-  if (ignore_interrupt) options.before_exec = [] { std::signal(SIGINT, SIG_IGN); };
+  if (ignored != 0) options.before_exec = [ignored] { std::signal(ignored, SIG_IGN); };
   return options;
 }
 
 constexpr char kWaiting[] = " waiting\n";
 
 TEST(Signals, ProbeWithoutASignalStopsNormally) {
-  PipedRun probe(probe_options(false));
+  PipedRun probe(probe_options());
   ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
       << "no \" waiting\" line: " << probe.out();
   ASSERT_TRUE(probe.write_input("go\n"));
@@ -55,7 +55,7 @@ TEST(Signals, ProbeWithoutASignalStopsNormally) {
 TEST(Signals, EachHandledSignalWritesItsMessageAndEndsTheRun) {
   for (const HandledSignal& c : kHandledSignals) {
     SCOPED_TRACE(c.what);
-    PipedRun probe(probe_options(false));
+    PipedRun probe(probe_options());
     ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
         << "no \" waiting\" line: " << probe.out();
     ASSERT_EQ(kill(probe.pid(), c.signal), 0);
@@ -67,20 +67,27 @@ TEST(Signals, EachHandledSignalWritesItsMessageAndEndsTheRun) {
   }
 }
 
-TEST(Signals, AnInterruptIgnoredAtStartStaysIgnored) {
-  PipedRun probe(probe_options(true));
-  ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
-      << "no \" waiting\" line: " << probe.out();
-  ASSERT_EQ(kill(probe.pid(), SIGINT), 0);
-  EXPECT_TRUE(probe.still_running_after(std::chrono::milliseconds(300)))
-      << "the ignored interrupt ended the probe";
-  EXPECT_EQ(probe.error_so_far(), "");
-  ASSERT_EQ(kill(probe.pid(), SIGTERM), 0);
-  const std::optional<int> status = probe.finish(kPatience);
-  ASSERT_TRUE(status) << "the probe did not end";
-  expect_exit_status(*status, 1);
-  EXPECT_EQ(probe.err(), "Killed\n");
-  EXPECT_EQ(probe.out(), kWaiting);
+// A run started in the background, under nohup, or with a broken pipe ignored keeps what it was
+// given.
+TEST(Signals, ASignalIgnoredAtStartStaysIgnored) {
+  for (const HandledSignal& c :
+       {testing_support::kInterrupt, testing_support::kHangUp, testing_support::kQuit,
+        testing_support::kBrokenPipe, testing_support::kFileSizeLimit}) {
+    SCOPED_TRACE(c.what);
+    PipedRun probe(probe_options(c.signal));
+    ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
+        << "no \" waiting\" line: " << probe.out();
+    ASSERT_EQ(kill(probe.pid(), c.signal), 0);
+    EXPECT_TRUE(probe.still_running_after(std::chrono::milliseconds(300)))
+        << "the ignored signal ended the probe";
+    EXPECT_EQ(probe.error_so_far(), "");
+    ASSERT_EQ(kill(probe.pid(), SIGTERM), 0);
+    const std::optional<int> status = probe.finish(kPatience);
+    ASSERT_TRUE(status) << "the probe did not end";
+    expect_exit_status(*status, 1);
+    EXPECT_EQ(probe.err(), "Killed\n");
+    EXPECT_EQ(probe.out(), kWaiting);
+  }
 }
 
 // A signal that arrives while rows and console lines are still pending: the handler writes them

@@ -82,7 +82,9 @@ PipedRun::PipedRun(PipedRunOptions options) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : {SIGINT, SIGTERM, SIGFPE, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
+    for (int sig : {SIGINT, SIGTERM, SIGFPE, SIGABRT, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
+      std::signal(sig, SIG_DFL);
+    }
     if (options.before_exec) options.before_exec();
     execv(argv[0], argv.data());
     _exit(127);

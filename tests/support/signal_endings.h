@@ -26,8 +26,16 @@ inline constexpr HandledSignal kFloatingPointException{"floating-point exception
                                                        "Floating Exception\n", -1, SIGABRT};
 inline constexpr HandledSignal kAbort{"abort", SIGABRT, "IOT Trap\n", -1, SIGABRT};
 
-inline constexpr HandledSignal kHandledSignals[] = {kInterrupt, kTerminationRequest,
-                                                    kFloatingPointException, kAbort};
+// These four end the process by their own default action once every unit is closed, with no
+// message.
+inline constexpr HandledSignal kHangUp{"hang-up", SIGHUP, "", -1, SIGHUP};
+inline constexpr HandledSignal kQuit{"quit", SIGQUIT, "", -1, SIGQUIT};
+inline constexpr HandledSignal kBrokenPipe{"broken pipe", SIGPIPE, "", -1, SIGPIPE};
+inline constexpr HandledSignal kFileSizeLimit{"file-size limit", SIGXFSZ, "", -1, SIGXFSZ};
+
+inline constexpr HandledSignal kHandledSignals[] = {
+    kInterrupt, kTerminationRequest, kFloatingPointException, kAbort, kHangUp,
+    kQuit,      kBrokenPipe,         kFileSizeLimit};
 
 // A wait status in words.
 inline std::string describe_status(int status) {

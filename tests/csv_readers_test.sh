@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# Runs the lines of README.md's "Reading the CSV" for one tool against combined files that the
+# program writes, and checks what the tool makes of them.
+#   bash tests/csv_readers_test.sh pandas|numpy|gnuplot path/to/cdmg2csv
+# The lines are taken from the README itself, so the test runs exactly what a reader copies.
+# Exits 77 (reported by ctest as skipped) when the tool is not installed.
+set -euo pipefail
+tool=$1
+program=$(realpath "$2")
+top=$(cd "$(dirname "$0")/.." && pwd)
+readme="$top/README.md"
+skip_status=77
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# The fenced blocks of README.md's "Reading the CSV" section written in language $1, each into
+# its own file $tmp/blocks/$1.N.
+extract_blocks() {
+  mkdir -p "$tmp/blocks"
+  awk -v lang="$1" -v out="$tmp/blocks/$1" '
+    /^## Reading the CSV$/ { in_section = 1; next }
+    in_section && /^## / { exit }
+    !in_section { next }
+    in_block && /^```$/ { in_block = 0; close(file); next }
+    in_block { print > file; next }
+    $0 == "```" lang { in_block = 1; file = out "." ++n }
+  ' "$readme"
+}
+
+# The one block of language $1 in the section that contains $2, copied to $3.
+readme_snippet() {
+  extract_blocks "$1"
+  local found=()
+  local block
+  for block in "$tmp/blocks/$1".*; do
+    [[ -e "$block" ]] || continue
+    if grep -qF -- "$2" "$block"; then found+=("$block"); fi
+  done
+  ((${#found[@]} == 1)) ||
+    fail "README.md's \"Reading the CSV\" should have one \`\`\`$1 block with '$2'; it has ${#found[@]}"
+  cp "${found[0]}" "$3"
+}
+
+case "$tool" in
+  pandas) readme_snippet python 'pd.read_csv(' "$tmp/snippet" ;;
+  numpy) readme_snippet python 'np.genfromtxt(' "$tmp/snippet" ;;
+  gnuplot) readme_snippet gnuplot 'plot "accel.csv"' "$tmp/snippet" ;;
+  *) fail "unknown tool '$tool' (pandas, numpy or gnuplot)" ;;
+esac
+grep -qF 'accel.csv' "$tmp/snippet" || fail "the $tool lines do not read accel.csv"
+
+# Three cases, each a directory holding accel.csv:
+# sample: the program's conversion of the bundled sample record.
+mkdir "$tmp/sample"
+cp "$top"/examples/QRV-*.txt "$tmp/sample/"
+(cd "$tmp/sample" && printf 'accel.csv\n' | "$program" >/dev/null) ||
+  fail "the conversion of the bundled sample failed"
+
+# wide: the program's conversion of one data record per component whose values are too wide for
+# their fields or beyond single precision, in different rows for each component.
+mkdir "$tmp/wide"
+header() {
+  local n
+  for ((n = 1; n <= $1; n++)); do echo "header record $n"; done
+}
+record() { printf '%10s%10s%10s%10s%10s%10s%10s%10s\n' "$@"; }
+{
+  header 32
+  record 1.0E7 1.0E39 -1.0E39 1.5 -0.0001 999999.9 -99999.99 12.3456
+  echo
+} >"$tmp/wide/QRV-N00-1.txt"
+{
+  header 33
+  record 2.5 -1.0E7 1.0E39 -1.0E39 7 0.5 1.0E6 -3.
+  echo
+} >"$tmp/wide/QRV-N90-1.txt"
+{
+  header 32
+  record -1.0E39 3.25 -2.0E7 1.0E39 0.001 1.0E7 -1.0E6 4.
+  echo
+} >"$tmp/wide/QRV-UP-1.txt"
+(cd "$tmp/wide" && printf 'accel.csv\n' | "$program" >/dev/null) ||
+  fail "the conversion of the wide values failed"
+for field in '**********' '       inf' '      -inf'; do
+  grep -qF -- "$field" "$tmp/wide/accel.csv" || fail "the wide case has no field '$field'"
+done
+
+# wide_time: rows as the program writes them, the last with a time too wide for its field, 1000 s
+# (which a record within the program's limits never reaches).
+mkdir "$tmp/wide_time"
+printf '%s\n' \
+  '999.990,     1.000,     2.000,     3.000' \
+  '999.995,    -1.000,**********,       inf' \
+  '*******,     4.000,     5.000,    -6.000' >"$tmp/wide_time/accel.csv"
+
+cases=(sample wide wide_time)
+for case in "${cases[@]}"; do
+  awk 'length($0) != 40 { bad = 1 } END { exit bad }' "$tmp/$case/accel.csv" ||
+    fail "$case/accel.csv has a row that is not 40 characters"
+done
+
+# A Python that can import module $1: Debian's own /usr/bin/python3 first (its packages install
+# there), then python3 on the PATH.
+python_with() {
+  local candidate
+  for candidate in /usr/bin/python3 "$(command -v python3 || true)"; do
+    [[ -n "$candidate" && -x "$candidate" ]] || continue
+    # (__version__: an empty directory of that name would import as a namespace package.)
+    if "$candidate" -c "import $1; $1.__version__" >/dev/null 2>&1; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+case "$tool" in
+  pandas | numpy)
+    if ! python=$(python_with "$tool"); then
+      echo "SKIP: $tool is not installed: neither /usr/bin/python3 nor python3 can import it" \
+        "(apt-get install python3-$tool)"
+      exit $skip_status
+    fi
+    echo "$tool from $python"
+    "$python" "$top/tests/csv_readers_check.py" "$tool" "$tmp/snippet" "$tmp" "${cases[@]}"
+    ;;
+  gnuplot)
+    if ! command -v gnuplot >/dev/null 2>&1; then
+      echo "SKIP: gnuplot is not installed (apt-get install gnuplot-nox)"
+      exit $skip_status
+    fi
+    gnuplot --version
+    for case in "${cases[@]}"; do
+      dir="$tmp/$case"
+      # The README's lines, with the points written as a table instead of drawn; values with the
+      # three decimals of the file, so that the table can be compared with it as text.
+      {
+        echo 'set table "table.txt"'
+        echo 'set format x "%.3f"'
+        echo 'set format y "%.3f"'
+        cat "$tmp/snippet"
+        echo 'unset table'
+      } >"$dir/run.gp"
+      (cd "$dir" && gnuplot run.gp) || fail "$case: gnuplot failed"
+      # The points drawn ("i"), curve by curve, must be the rows of the file whose time and
+      # component are finite numbers; every other point in the table must be an undefined ("u")
+      # inf or -inf. Both built from the file itself.
+      awk -F, '
+        function trim(s) { gsub(/ /, "", s); return s }
+        function finite(s) { return s !~ /^\*+$/ && s !~ /inf/ }
+        { for (c = 2; c <= 4; c++) field[NR, c] = trim($c); time[NR] = trim($1) }
+        END {
+          for (c = 2; c <= 4; c++) {
+            print "curve " c - 2
+            for (r = 1; r <= NR; r++)
+              if (finite(time[r]) && finite(field[r, c])) print time[r], field[r, c]
+          }
+        }' "$dir/accel.csv" >"$dir/expected.txt"
+      awk '
+        /^# Curve [0-9]+ of 3,/ { print "curve " $3; next }
+        /^#/ || NF == 0 { next }
+        NF == 3 && $3 == "i" { print $1, $2; next }
+        NF == 3 && $3 == "u" && $2 ~ /^-?inf$/ { next }
+        { print "unexpected: " $0 }
+      ' "$dir/table.txt" >"$dir/drawn.txt"
+      diff "$dir/expected.txt" "$dir/drawn.txt" || fail "$case: gnuplot drew other points"
+      echo "$case: $(wc -l <"$dir/accel.csv") rows;" \
+        "$(grep -c ' i$' "$dir/table.txt") points drawn in 3 curves, as expected"
+    done
+    # The sample: every row a point of every curve, the first one the first row of the file.
+    points=$(grep -c ' i$' "$tmp/sample/table.txt")
+    ((points == 3 * $(wc -l <"$tmp/sample/accel.csv"))) || fail "sample: $points points"
+    first=$(grep -m1 ' [iu]$' "$tmp/sample/table.txt")
+    [[ "$first" == '0.000 -2.238  i' ]] || fail "sample: the first point is '$first'"
+    echo "PASS: gnuplot"
+    ;;
+esac

@@ -125,7 +125,8 @@ TEST(StandardInput, OnlyTheNameLineIsConsumedFromAFile) {
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
 }
 
-// A run writing many rows into a FIFO that nobody reads: the writes fill the pipe and wait.
+// A run writing many rows into a FIFO whose reader reads nothing: the writes fill the pipe and
+// wait.
 TEST(RegressionInterruptHeldBackByAStuckWrite, AnInterruptEndsARunWhoseReaderStopped) {
   for (const auto& [sig, message] :
        {std::pair{SIGINT, "Interrupt\n"}, std::pair{SIGTERM, "Killed\n"}}) {
@@ -134,6 +135,8 @@ TEST(RegressionInterruptHeldBackByAStuckWrite, AnInterruptEndsARunWhoseReaderSto
     write_components(dir, component_file(1, records), component_file(2, records),
                      component_file(3, records));
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const int reader = open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
     PipedRun run(PipedRunOptions{.cwd = dir.path()});
     ASSERT_TRUE(run.wait_for_output("Enter Output Acceleration File Name (CSV format)\n", 5000ms));
     ASSERT_TRUE(run.write_input("fifo\n"));
@@ -144,6 +147,7 @@ TEST(RegressionInterruptHeldBackByAStuckWrite, AnInterruptEndsARunWhoseReaderSto
     EXPECT_TRUE(WIFEXITED(*status)) << *status;
     EXPECT_EQ(WIFEXITED(*status) ? WEXITSTATUS(*status) : -1, 1);
     EXPECT_EQ(run.err(), message);
+    close(reader);
   }
 }
 

@@ -1,10 +1,16 @@
 // The characters of a record being built by a WRITE.
+//
+// The records of a run (console lines, rows) fit the storage inside the buffer, so a WRITE
+// allocates nothing; a longer record moves to the heap, and a failure to get it there is fatal.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <memory>
+#include <new>
 #include <string_view>
+
+#include "terminator.h"
 
 namespace recordio {
 
@@ -13,7 +19,7 @@ class RecordBuffer {
   // n more characters at the end of the record, for the caller to fill.
   char* extend(std::size_t n) {
     if (size_ + n > capacity_) grow(size_ + n);
-    char* at = data_.get() + size_;
+    char* at = data_ + size_;
     size_ += n;
     return at;
   }
@@ -30,21 +36,33 @@ class RecordBuffer {
   void clear() { size_ = 0; }
   bool empty() const { return size_ == 0; }
   std::size_t size() const { return size_; }
-  std::string_view view() const { return {data_.get(), size_}; }
+  std::string_view view() const { return {data_, size_}; }
+
+  RecordBuffer() = default;
+  RecordBuffer(const RecordBuffer&) = delete;
+  RecordBuffer& operator=(const RecordBuffer&) = delete;
+  ~RecordBuffer() {
+    if (data_ != inline_) delete[] data_;
+  }
 
  private:
-  void grow(std::size_t need) {
-    std::size_t capacity = capacity_ == 0 ? 256 : capacity_ * 2;
+  static constexpr std::size_t kInline = 256;
+
+  [[gnu::noinline]] void grow(std::size_t need) {
+    std::size_t capacity = capacity_ * 2;
     while (capacity < need) capacity *= 2;
-    auto bigger = std::make_unique<char[]>(capacity);
-    if (size_ != 0) std::memcpy(bigger.get(), data_.get(), size_);
-    data_ = std::move(bigger);
+    char* bigger = new (std::nothrow) char[capacity];
+    if (bigger == nullptr) fatal("write", Failure::system(ENOMEM));
+    if (size_ != 0) std::memcpy(bigger, data_, size_);
+    if (data_ != inline_) delete[] data_;
+    data_ = bigger;
     capacity_ = capacity;
   }
 
-  std::unique_ptr<char[]> data_;
+  char inline_[kInline] = {};
+  char* data_ = inline_;
   std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+  std::size_t capacity_ = kInline;
 };
 
 }  // namespace recordio

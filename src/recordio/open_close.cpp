@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "statement.h"
+#include "system_calls.h"
 #include "terminator.h"
 #include "unit_table.h"
 
@@ -34,9 +35,9 @@ std::string_view trim_trailing_blanks(const char* text, ftnlen len) {
 // file: moved above them, the file is never written as if it were the console.
 int above_standard_streams(int fd) {
   if (fd > STDERR_FILENO) return fd;
-  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int moved = system_calls().duplicate(fd, STDERR_FILENO + 1);
   const int why = errno;
-  ::close(fd);
+  system_calls().close(fd);
   if (moved < 0) fatal("open", Failure::system(why));
   return moved;
 }
@@ -47,13 +48,14 @@ int above_standard_streams(int fd) {
 bool is_console(int fd) {
   struct stat file {
   }, console{};
-  return fstat(fd, &file) == 0 && fstat(STDOUT_FILENO, &console) == 0 &&
+  return system_calls().fstat(fd, &file) == 0 &&
+         system_calls().fstat(STDOUT_FILENO, &console) == 0 &&
          file.st_dev == console.st_dev && file.st_ino == console.st_ino;
 }
 
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
   int fd;
-  while ((fd = ::open(path, flags | O_CLOEXEC, mode)) < 0 && errno == EINTR) {
+  while ((fd = system_calls().open(path, flags | O_CLOEXEC, mode)) < 0 && errno == EINTR) {
   }
   return fd;
 }
@@ -67,7 +69,7 @@ void open_unit(ftnint number, std::string_view file, Status status) {
   if (const int failure = u.name_file(file)) fatal("open", Failure::system(failure));
   const char* const path = u.path();
   struct stat st {};
-  const bool exists = stat(path, &st) == 0;
+  const bool exists = system_calls().stat(path, &st) == 0;
   if (status == Status::kOld && !exists) fatal("open", Failure::system(errno));
   // A name that holds a NUL byte would open some other file: the part before the NUL.
   if (file.find('\0') != std::string_view::npos) fatal("open", Failure::system(EINVAL));
@@ -105,14 +107,14 @@ void open_unit(ftnint number, std::string_view file, Status status) {
     // The rows go through standard output's own open file, after the console lines already
     // written and in its append mode, and nothing is cut: reopened on its own, the file would be
     // written over from its start (or, for a pipe, read by the program itself).
-    ::close(fd);
+    system_calls().close(fd);
     units().flush_console();
-    fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    fd = system_calls().duplicate(STDOUT_FILENO, STDERR_FILENO + 1);
     if (fd < 0) fatal("open", Failure::system(errno));
     mode = Mode::kWriteOnly;
   }
   if (const int failure = u.connect(fd, mode, created, console)) {
-    ::close(fd);
+    system_calls().close(fd);
     fatal("open", Failure::system(failure));
   }
 }

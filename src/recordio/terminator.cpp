@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "statement.h"
+#include "system_calls.h"
 #include "unit_table.h"
 
 namespace recordio {
@@ -44,7 +45,7 @@ sigset_t handled_signals() {
 
 void write_all(int fd, std::string_view bytes) noexcept {
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t n = system_calls().write(fd, bytes.data(), bytes.size());
     if (n <= 0) {
       if (n < 0 && errno == EINTR) continue;
       return;

@@ -1,6 +1,5 @@
 #include "unit_table.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <utility>
 
 #include "statement.h"
+#include "system_calls.h"
 #include "terminator.h"
 
 namespace recordio {
@@ -31,8 +31,8 @@ struct TableStorage {
 
 constinit TableStorage storage;
 
-constinit Unit::Block blocks[kBlockCount];
-constinit bool block_taken[kBlockCount];
+Unit::Block blocks[kBlockCount];  // zero pages until used
+bool block_taken[kBlockCount];
 
 bool is_static(const Unit::Block* b) {
   return b >= blocks && b < blocks + kBlockCount;
@@ -56,7 +56,7 @@ void UnitTable::preconnect() {
   (void)units_[0].connect(STDERR_FILENO, Mode::kWriteOnly, true);
   (void)units_[5].connect(STDIN_FILENO, Mode::kReadOnly, false);
   (void)units_[6].connect(STDOUT_FILENO, Mode::kWriteOnly, true);
-  units_[6].set_flush_each_record(isatty(STDOUT_FILENO) == 1);
+  units_[6].set_flush_each_record(system_calls().is_terminal(STDOUT_FILENO));
   units_[0].set_flush_each_record(true);
 }
 
@@ -120,7 +120,7 @@ int Unit::name_file(std::string_view name) {
 int Unit::connect(int fd, Mode mode, bool written, bool shares_console) {
   if (const int failure = take_block()) return failure;
   struct stat st {};
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool regular = system_calls().fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   SignalGuard guard;
   fd_ = fd;
   mode_ = mode;
@@ -148,13 +148,13 @@ void Unit::close(bool cut_failure_fatal) {
   // input from a file) is left just after the last record read.
   if (next_ != limit_) drop_read_ahead();
   if (written_.load(std::memory_order_relaxed) && cut_at_close_) {
-    const off_t at = lseek(fd_, 0, SEEK_CUR);
-    if ((at < 0 || ftruncate(fd_, at) != 0) && cut_failure_fatal) {
+    const off_t at = system_calls().lseek(fd_, 0, SEEK_CUR);
+    if ((at < 0 || system_calls().ftruncate(fd_, at) != 0) && cut_failure_fatal) {
       state().unit = number_;
       fatal("endfile", Failure::runtime(RuntimeError::kTruncate));
     }
   }
-  if (named_ && ::close(fd_) != 0 && errno != EINTR) {
+  if (named_ && system_calls().close(fd_) != 0 && errno != EINTR) {
     // Some file systems report a failed write only here.
     const int failure = errno;
     connected_ = false;
@@ -174,10 +174,10 @@ void Unit::close_quietly(bool wait) noexcept {
   write_out(wait);
   if (next_ != limit_) drop_read_ahead();
   if (written_.load(std::memory_order_relaxed) && cut_at_close_) {
-    const off_t at = lseek(fd_, 0, SEEK_CUR);
-    if (at >= 0) (void)ftruncate(fd_, at);
+    const off_t at = system_calls().lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0) (void)system_calls().ftruncate(fd_, at);
   }
-  if (named_) ::close(fd_);
+  if (named_) system_calls().close(fd_);
   connected_ = false;
   fd_ = -1;
 }
@@ -199,7 +199,7 @@ bool Unit::fill() {
   next_ = base;
   limit_ = base + kept;
   for (;;) {
-    const ssize_t n = ::read(fd_, limit_, kBufferSize - kept);
+    const ssize_t n = system_calls().read(fd_, limit_, kBufferSize - kept);
     if (n > 0) {
       limit_ += n;
       return true;
@@ -251,7 +251,7 @@ bool Unit::at_end() {
 
 void Unit::drop_read_ahead() noexcept {
   const auto unread = static_cast<off_t>(limit_ - next_);
-  if (unread != 0) (void)lseek(fd_, -unread, SEEK_CUR);
+  if (unread != 0) (void)system_calls().lseek(fd_, -unread, SEEK_CUR);
   next_ = limit_ = buffer_;
 }
 
@@ -300,14 +300,14 @@ bool Unit::write_out(bool wait) noexcept {
     if (!regular_) {
       pollfd p{fd_, POLLOUT, 0};
       int ready;
-      while ((ready = ::poll(&p, 1, wait ? -1 : 0)) < 0 && errno == EINTR) {
+      while ((ready = system_calls().poll(&p, 1, wait ? -1 : 0)) < 0 && errno == EINTR) {
       }
       if (ready == 0) return false;
     }
     SignalGuard guard;
     const std::size_t chunk =
         regular_ ? total - done : std::min<std::size_t>(total - done, PIPE_BUF);
-    const ssize_t n = ::write(fd_, buffer_ + done, chunk);
+    const ssize_t n = system_calls().write(fd_, buffer_ + done, chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;

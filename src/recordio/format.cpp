@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "statement.h"
 #include "terminator.h"
 
 namespace recordio {

@@ -49,8 +49,8 @@ bool is_console(int fd) {
   struct stat file {
   }, console{};
   return system_calls().fstat(fd, &file) == 0 &&
-         system_calls().fstat(STDOUT_FILENO, &console) == 0 &&
-         file.st_dev == console.st_dev && file.st_ino == console.st_ino;
+         system_calls().fstat(STDOUT_FILENO, &console) == 0 && file.st_dev == console.st_dev &&
+         file.st_ino == console.st_ino;
 }
 
 int open_retrying(const char* path, int flags, mode_t mode = 0) {

@@ -10,7 +10,7 @@
 #include <new>
 #include <string_view>
 
-#include "terminator.h"
+#include "statement.h"
 
 namespace recordio {
 

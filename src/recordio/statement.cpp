@@ -41,4 +41,12 @@ int end_of_file_in_transfer() {
   fatal("fmt", Failure::end_of_file());
 }
 
+void fatal(const char* context, Failure failure) {
+  const StatementState& s = state();
+  const bool known_unit = s.unit >= 0 && s.unit < kUnitCount;
+  const Unit* unit = known_unit ? &units().unit(s.unit) : nullptr;
+  crash({context, failure, s.unit, unit != nullptr && unit->named() ? unit->name() : "", s.format,
+         s.writing});
+}
+
 }  // namespace recordio

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "recordio.h"
+#include "terminator.h"
 #include "unit_table.h"
 
 namespace recordio {
@@ -28,5 +29,9 @@ Unit* start_statement(const cilist& c, const char* format, Direction direction);
 
 // End of file met while transferring an item: -1 with an exit, fatal ("fmt") without.
 int end_of_file_in_transfer();
+
+// The fatal path from a statement's entry point: the failure with the runtime's state, the
+// current unit named when it has a name.
+[[noreturn]] void fatal(const char* context, Failure failure);
 
 }  // namespace recordio

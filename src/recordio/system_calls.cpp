@@ -8,16 +8,12 @@ namespace {
 
 class PosixCalls final : public SystemCalls {
  public:
-  int open(const char* path, int flags, mode_t mode) override {
-    return ::open(path, flags, mode);
-  }
+  int open(const char* path, int flags, mode_t mode) override { return ::open(path, flags, mode); }
   int stat(const char* path, struct stat* st) override { return ::stat(path, st); }
   int fstat(int fd, struct stat* st) override { return ::fstat(fd, st); }
   int duplicate(int fd, int lowest) override { return ::fcntl(fd, F_DUPFD_CLOEXEC, lowest); }
   ssize_t read(int fd, void* to, std::size_t n) override { return ::read(fd, to, n); }
-  ssize_t write(int fd, const void* from, std::size_t n) override {
-    return ::write(fd, from, n);
-  }
+  ssize_t write(int fd, const void* from, std::size_t n) override { return ::write(fd, from, n); }
   int poll(pollfd* fds, nfds_t count, int timeout_ms) override {
     return ::poll(fds, count, timeout_ms);
   }

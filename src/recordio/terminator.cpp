@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "statement.h"
 #include "system_calls.h"
 #include "unit_table.h"
 
@@ -84,36 +83,40 @@ class Text {
   std::size_t size_ = 0;
 };
 
-void write_diagnostic(const char* context, const Failure& failure) {
-  const StatementState& s = state();
+void write_diagnostic(const Diagnostic& d) {
   Text out;
-  out << context << ": ";
-  switch (failure.kind) {
+  out << d.context << ": ";
+  switch (d.failure.kind) {
     case Failure::Kind::kSystem:
-      out << std::strerror(failure.code);
+      out << std::strerror(d.failure.code);
       break;
     case Failure::Kind::kEndOfFile:
       out << "end of file";
       break;
     case Failure::Kind::kRuntime:
-      out << error_text(static_cast<RuntimeError>(failure.code));
+      out << error_text(static_cast<RuntimeError>(d.failure.code));
       break;
     case Failure::Kind::kText:
-      out << failure.text;
+      out << d.failure.text;
       break;
   }
-  out << "\napparent state: unit " << s.unit << " ";
-  const bool known_unit = s.unit >= 0 && s.unit < kUnitCount;
-  if (known_unit && units().unit(s.unit).named()) {
-    out << "named " << units().unit(s.unit).name();
-  } else {
+  out << "\napparent state: unit " << d.unit << " ";
+  if (d.unit_name.empty()) {
     out << "(unnamed)";
+  } else {
+    out << "named " << d.unit_name;
   }
   out << "\n";
-  if (s.format != nullptr) out << "last format: " << s.format << "\n";
-  out << "lately " << (s.writing ? "writing" : "reading") << " sequential formatted external IO\n";
+  if (d.format != nullptr) out << "last format: " << d.format << "\n";
+  out << "lately " << (d.writing ? "writing" : "reading") << " sequential formatted external IO\n";
   write_all(STDERR_FILENO, out.view());
 }
+
+[[noreturn]] void abort_plainly_handler() {
+  abort_plainly();
+}
+
+CrashHandler crash_handler = abort_plainly_handler;
 
 // Ends the process by `sig`'s default action, from its own handler.
 [[noreturn]] void end_by_default_action(int sig) noexcept {
@@ -167,12 +170,17 @@ const char* error_text(RuntimeError e) {
   return "unknown error";
 }
 
-void fatal(const char* context, Failure failure) {
+void crash(const Diagnostic& diagnostic) {
   // The signals stay deliverable: a unit changes shape only with them held back, so a handler
   // that interrupts the closing here finds consistent units and finishes the job itself.
-  write_diagnostic(context, failure);
+  write_diagnostic(diagnostic);
   units().close_all_quietly(true);
-  abort_plainly();
+  crash_handler();
+  abort_plainly();  // a handler that returned
+}
+
+void set_crash_handler(CrashHandler handler) {
+  crash_handler = handler != nullptr ? handler : abort_plainly_handler;
 }
 
 void install_signal_handlers() {

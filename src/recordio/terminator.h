@@ -2,6 +2,7 @@
 #pragma once
 
 #include <csignal>
+#include <string_view>
 
 namespace recordio {
 
@@ -30,8 +31,25 @@ struct Failure {
   static Failure message(const char* t) { return {Kind::kText, 0, t}; }
 };
 
-// Writes the diagnostic to standard error, closes every unit and aborts.
-[[noreturn]] void fatal(const char* context, Failure failure);
+// A finished diagnostic: what failed, and the runtime's state when it did.
+struct Diagnostic {
+  const char* context;  // the work that failed: "open", "fmt", "write", ...
+  Failure failure;
+  int unit;                    // the unit it concerns
+  std::string_view unit_name;  // empty for a unit without a name
+  const char* format;          // the current format; nullptr when none is
+  bool writing;                // the direction of the last statement
+};
+
+// Writes the diagnostic's lines to standard error, closes every unit and ends the process
+// through the crash handler.
+[[noreturn]] void crash(const Diagnostic& diagnostic);
+
+// Ends the process after a fatal error; by default an abort that adds no message of its own.
+// A test may put a handler that unwinds instead, to look at the lines in-process; a handler
+// never returns.
+using CrashHandler = void (*)();
+void set_crash_handler(CrashHandler handler);
 
 // Installs the handlers of the floating-point exception, abort, interrupt and termination
 // signals; an interrupt ignored when the process started stays ignored.

@@ -1,0 +1,188 @@
+// Units, OPEN and CLOSE and the statements over them, in-process through a fake of the system
+// calls: failures of every call a unit makes, short and interrupted transfers, record ends split
+// across reads, and the end-of-file state. The fatal path unwinds to the test, which reads the
+// diagnostic from the fake standard error.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "recordio/recordio.h"
+#include "recordio/unit_table.h"
+#include "support/fake_system.h"
+#include "support/runtime_child.h"
+
+namespace recordio {
+namespace {
+
+using namespace recordio_testing;
+using testing_support::Crashed;
+using testing_support::FakeSystem;
+using testing_support::InProcessRuntime;
+
+// The diagnostic's lines for a failure on a unit; `format` empty when none is current.
+std::string diagnostic(const std::string& failure, const std::string& unit,
+                       const std::string& format, const char* direction) {
+  return failure + "\napparent state: unit " + unit + "\n" +
+         (format.empty() ? "" : "last format: " + format + "\n") + "lately " + direction +
+         " sequential formatted external IO\n";
+}
+
+// One formatted "(a80)" READ from `unit`; the text without its trailing blanks, or "-1" when the
+// READ took its end-of-file exit.
+std::string read_line(ftnint unit, bool end_exit = false) {
+  const cilist c{0, unit, end_exit ? 1 : 0, kFormatLine, 0};
+  char text[kTextLength];
+  if (s_rsfe(&c) != 0 || do_fio(1, text, kTextLength) != 0) return "-1";
+  e_rsfe();
+  std::string s(text, kTextLength);
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+// ---- Failures of the system calls, each reported on the fatal path with the unit it concerns
+
+struct CallFailure {
+  const char* what;
+  FakeSystem::Call call;
+  int error;
+  int after;  // successful calls first
+  void (*scenario)();
+  std::string expected;
+};
+
+void write_two_rows_and_close() {
+  open_file(kFileUnit, text80("out.csv"), "unknown");
+  write_the_row(kFileUnit);
+  write_the_row(kFileUnit);
+  close_file(kFileUnit);
+}
+
+void read_a_line() {
+  open_file(kFileUnit, text80("in.txt"), "old");
+  read_line(kFileUnit);
+}
+
+TEST(UnitFailures, EachFailingCallTakesTheFatalPath) {
+  const CallFailure cases[] = {
+      {"a write of the rows", FakeSystem::kWrite, EIO, 0, write_two_rows_and_close,
+       diagnostic("write: Input/output error", "11 named out.csv", "", "writing")},
+      {"the cut at CLOSE", FakeSystem::kFtruncate, EIO, 0, write_two_rows_and_close,
+       diagnostic("endfile: truncation failed in endfile", "11 named out.csv", "", "writing")},
+      {"the position before the cut", FakeSystem::kLseek, EIO, 0, write_two_rows_and_close,
+       diagnostic("endfile: truncation failed in endfile", "11 named out.csv", "", "writing")},
+      {"the close itself", FakeSystem::kClose, EIO, 0, write_two_rows_and_close,
+       diagnostic("close: Input/output error", "11 named out.csv", "", "writing")},
+      {"every open attempt", FakeSystem::kOpen, EACCES, 0, write_two_rows_and_close,
+       diagnostic("open: Permission denied", "11 named out.csv", "list io", "writing")},
+      {"a read of a record", FakeSystem::kRead, EIO, 0, read_a_line,
+       diagnostic("read: Input/output error", "11 named in.txt", "(a80)", "reading")},
+  };
+  for (const CallFailure& c : cases) {
+    SCOPED_TRACE(c.what);
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.files["in.txt"] = "a record\n";
+    console_line("before");  // makes the list-directed WRITE the last statement
+    fake.fail(c.call, c.error, c.after, c.call == FakeSystem::kOpen ? 3 : 1);
+    EXPECT_THROW(c.scenario(), Crashed);
+    EXPECT_EQ(fake.err, c.expected);
+    EXPECT_EQ(fake.out, " before\n") << "pending console output is written on the fatal path";
+    EXPECT_EQ(fake.files["in.txt"], "a record\n") << "a file only read is never changed";
+  }
+}
+
+TEST(UnitFailures, AFailedConsoleWriteIsReportedAgainstTheConsole) {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.files["in.txt"] = "name\n";
+  console_line("the prompt");
+  fake.fail(FakeSystem::kWrite, ENOSPC);
+  // Reading standard input first writes out the console, so that the prompt shows.
+  EXPECT_THROW(read_line(5), Crashed);
+  EXPECT_EQ(fake.err,
+            diagnostic("write: No space left on device", "6 (unnamed)", "(a80)", "reading"));
+}
+
+// ---- Transfers the system shortens or interrupts
+
+TEST(UnitTransfers, ShortAndInterruptedTransfersLoseNothing) {
+  struct Case {
+    const char* what;
+    std::size_t most;
+    bool interrupt;
+  };
+  for (const Case& c : {Case{"whole", static_cast<std::size_t>(-1), false},
+                        Case{"one byte at a time", 1, false}, Case{"interrupted", 7, true}}) {
+    SCOPED_TRACE(c.what);
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.files["in.txt"] = "first\r\nsecond\n\r\nlone\rcr\r\n";
+    fake.files["out.csv"] = std::string(500, 'q');
+    fake.most_per_transfer = c.most;
+    fake.interrupt_transfers = c.interrupt;
+    open_file(kFileUnit, text80("in.txt"), "old");
+    EXPECT_EQ(read_line(kFileUnit), "first");
+    EXPECT_EQ(read_line(kFileUnit), "second");
+    EXPECT_EQ(read_line(kFileUnit), "");
+    EXPECT_EQ(read_line(kFileUnit), "lone\rcr") << "a CR without an LF is a character";
+    EXPECT_EQ(read_line(kFileUnit, true), "-1");
+    close_file(kFileUnit);
+    write_two_rows_and_close();
+    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n" + kRow + "\n");
+    console_line("done");
+    units().flush_console();
+    EXPECT_EQ(fake.out, " done\n");
+    EXPECT_EQ(fake.err, "");
+    if (c.interrupt) {
+      EXPECT_GT(fake.count(FakeSystem::kWrite), 2);
+    }
+  }
+}
+
+// A record end whose CR ends one read and whose LF begins the next is one line end.
+TEST(UnitTransfers, ACrLfSplitAcrossReadsEndsOneRecord) {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.files["in.txt"] = "abc\r\ndef\r\n";
+  fake.most_per_transfer = 4;  // the first read ends with the CR
+  open_file(kFileUnit, text80("in.txt"), "old");
+  EXPECT_EQ(read_line(kFileUnit), "abc");
+  EXPECT_EQ(read_line(kFileUnit), "def");
+  EXPECT_EQ(skip_record(kFileUnit, true), "end -1");
+}
+
+// ---- The end-of-file state
+
+TEST(UnitEndOfFile, ASkipThatMeetsTheEndSetsTheFlagUntilTheNextOpen) {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.files["in.txt"] = "one\ntwo\n";
+  open_file(kFileUnit, text80("in.txt"), "old");
+  EXPECT_EQ(skip_record(kFileUnit), "end 0");
+  EXPECT_EQ(skip_record(kFileUnit), "end 0");
+  EXPECT_EQ(skip_record(kFileUnit), "end -1") << "the third skip meets the end";
+  EXPECT_EQ(read_line(kFileUnit, true), "-1") << "a READ with an exit takes it at its start";
+  open_file(kFileUnit, text80("in.txt"), "old");
+  EXPECT_EQ(read_line(kFileUnit), "one") << "OPEN clears the flag";
+  EXPECT_EQ(skip_record(kFileUnit), "end 0");
+  EXPECT_EQ(skip_record(kFileUnit), "end -1");
+  EXPECT_THROW(read_line(kFileUnit), Crashed);
+  EXPECT_EQ(fake.err, diagnostic("read start: end of file", "11 named in.txt", "(a80)", "reading"));
+}
+
+TEST(UnitEndOfFile, AnUnknownFileIsCreatedAndAnOldOneMustExist) {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  open_file(kFileUnit, text80("new.csv"), "unknown");
+  close_file(kFileUnit);
+  EXPECT_EQ(fake.files.count("new.csv"), 1u);
+  EXPECT_EQ(fake.files["new.csv"], "");
+  EXPECT_THROW(open_file(kFileUnit, text80("missing.txt"), "old"), Crashed);
+  EXPECT_EQ(fake.files.count("missing.txt"), 0u);
+  EXPECT_EQ(fake.err,
+            diagnostic("open: No such file or directory", "11 named missing.txt", "", "reading"));
+}
+
+}  // namespace
+}  // namespace recordio

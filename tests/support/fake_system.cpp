@@ -1,0 +1,229 @@
+#include "support/fake_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+#include "recordio/recordio.h"
+#include "recordio/statement.h"
+#include "recordio/terminator.h"
+#include "recordio/unit_table.h"
+
+namespace testing_support {
+
+void FakeSystem::fail(Call call, int error, int after, int times) {
+  failures_[call] = {error, after, times};
+}
+
+bool FakeSystem::fails(Call call) {
+  ++counts_[call];
+  Failure& f = failures_[call];
+  if (f.times == 0) return false;
+  if (f.after > 0) {
+    --f.after;
+    return false;
+  }
+  --f.times;
+  errno = f.error;
+  return true;
+}
+
+FakeSystem::Descriptor* FakeSystem::descriptor(int fd) {
+  if (open_.empty()) {
+    // The standard streams, as a process starts with them: pipes.
+    open_[STDIN_FILENO] = {&input, 0, false, true, false, false};
+    open_[STDOUT_FILENO] = {&out, 0, false, false, true, false};
+    open_[STDERR_FILENO] = {&err, 0, false, false, true, false};
+  }
+  const auto d = open_.find(fd);
+  if (d == open_.end()) {
+    errno = EBADF;
+    return nullptr;
+  }
+  return &d->second;
+}
+
+int FakeSystem::open(const char* path, int flags, mode_t) {
+  if (fails(kOpen)) return -1;
+  descriptor(0);
+  auto file = files.find(path);
+  if (file == files.end()) {
+    if ((flags & O_CREAT) == 0) {
+      errno = ENOENT;
+      return -1;
+    }
+    file = files.emplace(path, std::string()).first;
+  }
+  if ((flags & O_TRUNC) != 0) file->second.clear();
+  const int access = flags & O_ACCMODE;
+  int fd = 3;
+  while (open_.count(fd) != 0) ++fd;
+  open_[fd] = {&file->second,          0, true, access != O_WRONLY, access != O_RDONLY,
+               (flags & O_APPEND) != 0};
+  return fd;
+}
+
+namespace {
+
+void describe(struct stat* st, const std::string* bytes, bool regular) {
+  *st = {};
+  st->st_dev = 1;
+  st->st_ino = static_cast<ino_t>(reinterpret_cast<std::uintptr_t>(bytes));
+  st->st_mode = regular ? S_IFREG | 0644 : S_IFIFO | 0600;
+  st->st_size = static_cast<off_t>(bytes->size());
+}
+
+}  // namespace
+
+int FakeSystem::stat(const char* path, struct stat* st) {
+  if (fails(kStat)) return -1;
+  const auto file = files.find(path);
+  if (file == files.end()) {
+    errno = ENOENT;
+    return -1;
+  }
+  describe(st, &file->second, true);
+  return 0;
+}
+
+int FakeSystem::fstat(int fd, struct stat* st) {
+  if (fails(kFstat)) return -1;
+  const Descriptor* d = descriptor(fd);
+  if (d == nullptr) return -1;
+  describe(st, d->bytes, d->regular);
+  return 0;
+}
+
+int FakeSystem::duplicate(int fd, int lowest) {
+  if (fails(kDuplicate)) return -1;
+  const Descriptor* d = descriptor(fd);
+  if (d == nullptr) return -1;
+  int copy = lowest;
+  while (open_.count(copy) != 0) ++copy;
+  open_[copy] = *d;
+  return copy;
+}
+
+ssize_t FakeSystem::read(int fd, void* to, std::size_t n) {
+  if (interrupt_transfers && !interrupted_) {
+    ++counts_[kRead];
+    interrupted_ = true;
+    errno = EINTR;
+    return -1;
+  }
+  interrupted_ = false;
+  if (fails(kRead)) return -1;
+  Descriptor* d = descriptor(fd);
+  if (d == nullptr) return -1;
+  if (!d->readable) {
+    errno = EBADF;
+    return -1;
+  }
+  const auto at = static_cast<std::size_t>(d->position);
+  const std::size_t left = at < d->bytes->size() ? d->bytes->size() - at : 0;
+  const std::size_t moved = std::min({n, most_per_transfer, left});
+  std::memcpy(to, d->bytes->data() + at, moved);
+  d->position += static_cast<off_t>(moved);
+  return static_cast<ssize_t>(moved);
+}
+
+ssize_t FakeSystem::write(int fd, const void* from, std::size_t n) {
+  if (interrupt_transfers && !interrupted_) {
+    ++counts_[kWrite];
+    interrupted_ = true;
+    errno = EINTR;
+    return -1;
+  }
+  interrupted_ = false;
+  if (fails(kWrite)) return -1;
+  Descriptor* d = descriptor(fd);
+  if (d == nullptr) return -1;
+  if (!d->writable) {
+    errno = EBADF;
+    return -1;
+  }
+  std::string& bytes = *d->bytes;
+  if (d->append || !d->regular) d->position = static_cast<off_t>(bytes.size());
+  const auto at = static_cast<std::size_t>(d->position);
+  const std::size_t moved = std::min(n, most_per_transfer);
+  if (bytes.size() < at + moved) bytes.resize(at + moved);
+  std::memcpy(bytes.data() + at, from, moved);
+  d->position += static_cast<off_t>(moved);
+  return static_cast<ssize_t>(moved);
+}
+
+int FakeSystem::poll(pollfd* fds, nfds_t count, int) {
+  if (fails(kPoll)) return -1;
+  for (nfds_t k = 0; k < count; ++k) fds[k].revents = static_cast<short>(fds[k].events & POLLOUT);
+  return static_cast<int>(count);
+}
+
+off_t FakeSystem::lseek(int fd, off_t offset, int whence) {
+  if (fails(kLseek)) return -1;
+  Descriptor* d = descriptor(fd);
+  if (d == nullptr) return -1;
+  if (!d->regular) {
+    errno = ESPIPE;
+    return -1;
+  }
+  const off_t base = whence == SEEK_SET   ? 0
+                     : whence == SEEK_CUR ? d->position
+                                          : static_cast<off_t>(d->bytes->size());
+  if (base + offset < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  d->position = base + offset;
+  return d->position;
+}
+
+int FakeSystem::ftruncate(int fd, off_t length) {
+  if (fails(kFtruncate)) return -1;
+  Descriptor* d = descriptor(fd);
+  if (d == nullptr) return -1;
+  if (!d->regular || !d->writable) {
+    errno = EINVAL;
+    return -1;
+  }
+  d->bytes->resize(static_cast<std::size_t>(length));
+  return 0;
+}
+
+int FakeSystem::close(int fd) {
+  const bool failing = fails(kClose);
+  // A failed close still releases the descriptor, as the system's does.
+  if (descriptor(fd) == nullptr) return -1;
+  open_.erase(fd);
+  return failing ? -1 : 0;
+}
+
+bool FakeSystem::is_terminal(int fd) {
+  return fd == STDOUT_FILENO && console_is_terminal;
+}
+
+namespace {
+
+[[noreturn]] void throw_crashed() {
+  throw Crashed{};
+}
+
+}  // namespace
+
+InProcessRuntime::InProcessRuntime() {
+  recordio::use_system_calls(&system_);
+  recordio::set_crash_handler(throw_crashed);
+  recordio::state() = {};
+  recordio::f_init();
+}
+
+InProcessRuntime::~InProcessRuntime() {
+  recordio::units().close_all_quietly(false);
+  recordio::set_crash_handler(nullptr);
+  recordio::use_system_calls(nullptr);
+}
+
+}  // namespace testing_support

@@ -1,11 +1,9 @@
-#include "open_close.h"
-
+// OPEN and CLOSE: connecting the file unit to a named file, and disconnecting it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -126,22 +124,10 @@ int f_open(const olist* o) {
   return 0;
 }
 
-void connect_by_default(ftnint unit) {
-  char name[16];
-  const int length = std::snprintf(name, sizeof name, "fort.%d", static_cast<int>(unit));
-  const ftnint current = state().unit;
-  open_unit(unit, {name, static_cast<std::size_t>(length)}, Status::kOther);
-  state().unit = current;
-}
-
 int f_clos(const cllist* c) {
+  // CLOSE keeps the file: the run closes with no status.
   Unit& u = units().at(c->unit);
-  if (!u.connected()) return 0;
-  const bool remove = c->stat != nullptr && (c->stat[0] == 'd' || c->stat[0] == 'D');
-  char name[kNameCapacity] = {};
-  if (remove && u.named()) std::memcpy(name, u.path(), u.name().size());
-  u.close(true);
-  if (name[0] != '\0') (void)::unlink(name);
+  if (u.connected()) u.close(true);
   return 0;
 }
 

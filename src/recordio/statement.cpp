@@ -1,6 +1,5 @@
 #include "statement.h"
 
-#include "open_close.h"
 #include "terminator.h"
 
 namespace recordio {
@@ -20,7 +19,10 @@ Unit* start_statement(const cilist& c, const char* format, Direction direction) 
   s.format = format;
   s.writing = direction == Direction::kWriting;
   s.end_exit = c.end != 0;
-  if (!u.connected()) connect_by_default(c.unit);
+  if (!u.connected()) {
+    // The run reads and writes only the standard streams and the units it has opened.
+    fatal(s.writing ? "write start" : "read start", Failure::message("unit not connected"));
+  }
   s.active = &u;
   if (s.writing) {
     if (u.mode() == Mode::kReadOnly)

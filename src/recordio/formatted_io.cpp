@@ -2,8 +2,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "editing.h"
 #include "format.h"
+#include "input_editing.h"
+#include "output_editing.h"
 #include "record_buffer.h"
 #include "recordio.h"
 #include "statement.h"
@@ -80,22 +81,17 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   return 0;
 }
 
+[[noreturn, gnu::noinline]] void unsupported_output() {
+  fatal("fmt", Failure::message("formatted output is F editing only"));
+}
+
 void write_item(RecordBuffer& record, const DataEdit& edit, const char* item, ftnlen len) {
-  const std::size_t width =
-      edit.code == 'A' && edit.width == 0 ? len : static_cast<std::size_t>(edit.width);
-  char* field = record.extend(width);
-  if (edit.code == 'A') {
-    write_characters(field, item, len, width);
-    return;
-  }
+  if (edit.code != 'F') unsupported_output();
   if (len != sizeof(float)) mismatch();
   float value;
   std::memcpy(&value, item, sizeof value);
-  if (edit.code == 'F') {
-    write_fixed(field, value, edit.width, edit.decimals);
-  } else {
-    write_exponential(field, value, edit.width, edit.decimals);
-  }
+  write_fixed(record.extend(static_cast<std::size_t>(edit.width)), value, edit.width,
+              edit.decimals);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ struct FixedCase {
   float value;
   int w;
   int d;
-  const char* field;
+  std::string field;
 };
 
 void check_fixed_cases(const std::vector<FixedCase>& cases) {
@@ -146,6 +146,10 @@ TEST(FixedEditing, InfinitiesAndNotANumber) {
       {-nan, 10, 3, "       nan"},
       {std::bit_cast<float>(0x7fa00001u), 7, 3, "    nan"},  // a signalling pattern
       {nan, 2, 0, "**"},
+      // Fields wider than the short path's buffer, and many decimals.
+      {-kInf, 40, 3, std::string(36, ' ') + "-inf"},
+      {nan, 33, 3, std::string(30, ' ') + "nan"},
+      {kInf, 10, 12, "       inf"},
   });
 }
 
@@ -161,6 +165,8 @@ TEST(FixedEditing, SubnormalsAndExtremes) {
       {-std::numeric_limits<float>::max(), 44, 0, "   -340282346638528859811704183484516925440."},
       {16777216.0f, 12, 1, "  16777216.0"},
       {1.0e30f, 40, 2, "      1000000015047466219876688855040.00"},
+      {-1.5f, 33, 3, std::string(27, ' ') + "-1.500"},
+      {0.25f, 32, 2, std::string(28, ' ') + "0.25"},
   });
 }
 

@@ -74,28 +74,7 @@ char* fixed_digits_backwards(char* end, std::uint64_t v, int count) {
   return end;
 }
 
-// Fills or copies n bytes with fixed-size moves the compiler keeps inline where n is at most 32.
-void fill_small(char* to, char c, std::size_t n) {
-  if (n > 32) {
-    std::memset(to, c, n);
-    return;
-  }
-  char pattern[16];
-  std::memset(pattern, c, sizeof pattern);
-  if (n >= 16) {
-    std::memcpy(to, pattern, 16);
-    std::memcpy(to + n - 16, pattern, 16);
-  } else if (n >= 8) {
-    std::memcpy(to, pattern, 8);
-    std::memcpy(to + n - 8, pattern, 8);
-  } else if (n >= 4) {
-    std::memcpy(to, pattern, 4);
-    std::memcpy(to + n - 4, pattern, 4);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) to[i] = c;
-  }
-}
-
+// Copies n bytes with fixed-size moves the compiler keeps inline where n is at most 32.
 void copy_small(char* to, const char* from, std::size_t n) {
   if (n > 32) {
     std::memcpy(to, from, n);
@@ -113,9 +92,10 @@ void copy_small(char* to, const char* from, std::size_t n) {
   }
 }
 
-// Room for the text of the short path: at most 13 digits before the point, the point and at
-// most 9 decimals.
-constexpr std::size_t kShortText = 32;
+// The buffer of the short path: its text (at most 10 digits before the point, the point and at
+// most 9 decimals) with the w bytes before its end for fields of up to kShortWidth.
+constexpr std::size_t kShortText = 64;
+constexpr int kShortWidth = 32;
 
 // The "%#.*f" text of m * 2^e for d <= 9 and e <= 9, built to end just before `end`: the value
 // scaled by 10^d and rounded to an integer exactly, ties to even as printf rounds them, then
@@ -148,65 +128,75 @@ FixedText short_fixed_text(std::uint64_t m, int e, bool negative, int d, char* e
   return {p, static_cast<std::size_t>(end - p), negative && n != 0};
 }
 
-// Fw.d for huge magnitudes and many decimals: the standard library's exact conversion, which
-// rounds as printf's "%#.*f" does.
+// Fw.d for huge magnitudes, many decimals and wide fields: the standard library's exact
+// conversion, which rounds as printf's "%#.*f" does, after w + 1 blanks.
 [[gnu::noinline]] void write_fixed_wide(char* field, float v, int w, int d) {
+  const auto room = static_cast<std::size_t>(w) + 1;
   // The largest finite magnitude has 39 digits before the point.
-  std::string text(static_cast<std::size_t>(d) + 48, '\0');
+  std::string buffer(room + static_cast<std::size_t>(d) + 48, ' ');
+  char* const text = buffer.data() + room;
   const std::to_chars_result r =
-      std::to_chars(text.data(), text.data() + text.size(), static_cast<double>(std::fabs(v)),
+      std::to_chars(text, buffer.data() + buffer.size(), static_cast<double>(std::fabs(v)),
                     std::chars_format::fixed, d);
-  auto length = static_cast<std::size_t>(r.ptr - text.data());
+  auto length = static_cast<std::size_t>(r.ptr - text);
   if (d == 0) text[length++] = '.';
   bool nonzero = false;
   for (std::size_t i = 0; i < length; ++i) {
     if (text[i] >= '1' && text[i] <= '9') nonzero = true;
   }
-  place_fixed(field, w, {text.data(), length, std::signbit(v) && nonzero});
+  place_fixed(field, w, {text, length, std::signbit(v) && nonzero});
 }
 
 }  // namespace
 
 void place_fixed(char* field, int w, const FixedText& t) {
   const auto width = static_cast<std::size_t>(w);
-  const char* text = t.text;
+  char* text = t.text;
   std::size_t length = t.length;
   std::size_t need = length + (t.minus ? 1 : 0);
   if (need == width + 1 && text[0] == '0') {
-    ++text;  // the leading "0" gives way when only it does not fit
+    *text++ = ' ';  // the leading "0" gives way when only it does not fit
     --length;
     --need;
   }
   if (need > width) {
-    fill_small(field, '*', width);
+    std::memset(field, '*', width);
     return;
   }
-  const std::size_t blanks = width - need;
-  fill_small(field, ' ', blanks);
-  char* at = field + blanks;
-  if (t.minus) *at++ = '-';
-  copy_small(at, text, length);
+  if (t.minus) text[-1] = '-';
+  copy_small(field, text + length - width, width);
 }
 
 void write_fixed(char* field, float v, int w, int d) {
   const auto bits = std::bit_cast<std::uint32_t>(v);
   const unsigned biased = (bits >> 23) & 0xffu;
   const bool negative = (bits >> 31) != 0;
-  if (biased == 0xffu) {
-    // An infinity keeps its sign, so that -inf is not mistaken for +inf.
-    const bool nan = (bits & 0x7fffffu) != 0;
-    place_fixed(field, w, {nan ? "nan" : "inf", 3, negative && !nan});
-    return;
-  }
   // |v| = m * 2^e exactly.
   const std::uint64_t m = biased == 0 ? (bits & 0x7fffffu) : ((bits & 0x7fffffu) | 0x800000u);
   const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
-  if (d > 9 || e > 9) {
-    write_fixed_wide(field, v, w, d);
+  if (d > 9 || e > 9 || w > kShortWidth) {
+    if (biased != 0xffu) {
+      write_fixed_wide(field, v, w, d);
+      return;
+    }
+    if (w > kShortWidth) {
+      // An infinity or a NaN in a wide field.
+      std::memset(field, ' ', static_cast<std::size_t>(w - kShortWidth));
+      field += w - kShortWidth;
+      w = kShortWidth;
+    }
+  }
+  char buffer[kShortText];
+  std::memset(buffer, ' ', sizeof buffer);
+  char* const end = buffer + sizeof buffer;
+  if (biased == 0xffu) {
+    // An infinity keeps its sign, so that -inf is not mistaken for +inf.
+    const bool nan = (bits & 0x7fffffu) != 0;
+    std::memcpy(end - 3, nan ? "nan" : "inf", 3);
+    place_fixed(field, w, {end - 3, 3, negative && !nan});
     return;
   }
-  char text[kShortText];
-  place_fixed(field, w, short_fixed_text(m, e, negative, d, text + sizeof text));
+  place_fixed(field, w, short_fixed_text(m, e, negative, d, end));
 }
 
 std::size_t list_real_text(float v, char (&text)[32]) {

@@ -10,9 +10,11 @@
 namespace recordio {
 
 // The digits F editing makes of a value, before placement: `length` characters at `text` (the
-// digits before the point, the point, d digits; or "inf" or "nan"), and the sign.
+// digits before the point, the point, d digits; or "inf" or "nan"), and the sign. The text ends
+// a blank-filled area: the w bytes before its end are writable and those before the text
+// are blanks, so that the field is the last w bytes once the sign is in place.
 struct FixedText {
-  const char* text;
+  char* text;
   std::size_t length;
   bool minus;  // a negative value whose text shows a digit other than "0", or -inf
 };

@@ -65,16 +65,22 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   return 0;
 }
 
-void write_item(RecordBuffer& record, const Format& format, const DataItem& data, const char* item,
-                ftnlen len) {
+// The item's literal, then its field, at the end of the record.
+[[gnu::always_inline]] inline void write_item(RecordBuffer& record, const Format& format,
+                                              const DataItem& data, const char* item, ftnlen len) {
   const DataEdit& edit = data.edit;
   if (edit.code != 'F') unsupported_output();
   if (len != sizeof(float)) mismatch();
   float value;
   std::memcpy(&value, item, sizeof value);
-  record.append(format.prefix(data));
-  write_fixed(record.extend(static_cast<std::size_t>(edit.width)), value, edit.width,
-              edit.decimals);
+  const std::size_t prefix = data.prefix_length;
+  char* at = record.extend(prefix + static_cast<std::size_t>(edit.width));
+  if (prefix == 1) {
+    *at = format.prefix(data)[0];  // the usual literal: a separator
+  } else if (prefix != 0) {
+    std::memcpy(at, format.prefix(data).data(), prefix);
+  }
+  write_fixed(at + prefix, value, edit.width, edit.decimals);
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 #include "output_editing.h"
 
 #include <array>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "decimal_conversion.h"
 
 namespace recordio {
 namespace {
@@ -75,7 +76,7 @@ char* fixed_digits_backwards(char* end, std::uint64_t v, int count) {
 }
 
 // Copies n bytes with fixed-size moves the compiler keeps inline where n is at most 32.
-void copy_small(char* to, const char* from, std::size_t n) {
+[[gnu::always_inline]] inline void copy_small(char* to, const char* from, std::size_t n) {
   if (n > 32) {
     std::memcpy(to, from, n);
   } else if (n >= 16) {
@@ -92,65 +93,21 @@ void copy_small(char* to, const char* from, std::size_t n) {
   }
 }
 
-// The buffer of the short path: its text (at most 10 digits before the point, the point and at
-// most 9 decimals) with the w bytes before its end for fields of up to kShortWidth.
-constexpr std::size_t kShortText = 64;
-constexpr int kShortWidth = 32;
+// The digits F editing makes of a value, before placement: `length` characters at `text` (the
+// digits before the point, the point, d digits; or "inf" or "nan"), and the sign. The text ends
+// a blank-filled area: the w bytes before its end are writable and those before the text are
+// blanks, so that the field is the last w bytes once the sign is in place.
+struct FixedText {
+  char* text;
+  std::size_t length;
+  bool minus;  // a negative value whose text shows a digit other than "0", or -inf
+};
 
-// The "%#.*f" text of m * 2^e for d <= 9 and e <= 9, built to end just before `end`: the value
-// scaled by 10^d and rounded to an integer exactly, ties to even as printf rounds them, then
-// written from digit tables. m * 10^d < 2^54, and a shift of at most 9 keeps it below 2^63.
-FixedText short_fixed_text(std::uint64_t m, int e, bool negative, int d, char* end) {
-  const std::uint64_t scaled = m * kPowersOfTen[static_cast<std::size_t>(d)];
-  std::uint64_t n;
-  if (e >= 0) {
-    n = scaled << e;
-  } else if (e <= -55) {
-    n = 0;  // below half a unit of the last decimal
-  } else {
-    const int s = -e;
-    n = scaled >> s;
-    const std::uint64_t rest = scaled & ((std::uint64_t{1} << s) - 1);
-    const std::uint64_t half = std::uint64_t{1} << (s - 1);
-    if (rest > half || (rest == half && (n & 1) != 0)) ++n;
-  }
-  char* p;
-  if (d == 3) {
-    p = end - 4;
-    std::memcpy(p, kPointAndThreeDecimals[n % 1000].data(), 4);
-    p = digits_backwards(p, n / 1000);
-  } else {
-    const std::uint64_t scale = kPowersOfTen[static_cast<std::size_t>(d)];
-    p = fixed_digits_backwards(end, n % scale, d);
-    *--p = '.';
-    p = digits_backwards(p, n / scale);
-  }
-  return {p, static_cast<std::size_t>(end - p), negative && n != 0};
-}
-
-// Fw.d for huge magnitudes, many decimals and wide fields: the standard library's exact
-// conversion, which rounds as printf's "%#.*f" does, after w + 1 blanks.
-[[gnu::noinline]] void write_fixed_wide(char* field, float v, int w, int d) {
-  const auto room = static_cast<std::size_t>(w) + 1;
-  // The largest finite magnitude has 39 digits before the point.
-  std::string buffer(room + static_cast<std::size_t>(d) + 48, ' ');
-  char* const text = buffer.data() + room;
-  const std::to_chars_result r =
-      std::to_chars(text, buffer.data() + buffer.size(), static_cast<double>(std::fabs(v)),
-                    std::chars_format::fixed, d);
-  auto length = static_cast<std::size_t>(r.ptr - text);
-  if (d == 0) text[length++] = '.';
-  bool nonzero = false;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (text[i] >= '1' && text[i] <= '9') nonzero = true;
-  }
-  place_fixed(field, w, {text, length, std::signbit(v) && nonzero});
-}
-
-}  // namespace
-
-void place_fixed(char* field, int w, const FixedText& t) {
-  const auto width = static_cast<std::size_t>(w);
+// Places a text in a field of exactly w characters: the leading "0" dropped when it alone does
+// not fit, w asterisks when the rest does not fit, otherwise blanks on the left, the sign, the
+// text. Every F field goes through here.
+[[gnu::always_inline]] inline void place_fixed(char* field, int w, const FixedText& t) {
+  const auto width = static_cast<std::size_t>(static_cast<unsigned>(w));
   char* text = t.text;
   std::size_t length = t.length;
   std::size_t need = length + (t.minus ? 1 : 0);
@@ -167,36 +124,81 @@ void place_fixed(char* field, int w, const FixedText& t) {
   copy_small(field, text + length - width, width);
 }
 
+// The buffer of the short path: its text (at most 16 digits before the point, the point and at
+// most 8 decimals) with the w bytes before its end for fields of up to kShortWidth.
+constexpr std::size_t kShortText = 64;
+constexpr int kShortWidth = 32;
+constexpr int kShortDecimals = 8;
+constexpr double kTwoTo52 = 4503599627370496.0;
+
+// The "%#.*f" text of |v| for d <= 8 when |v| * 10^d is below 2^52, built to end just before
+// `end`. The product is exact in double precision (24 bits of the float and at most 27 of 10^8),
+// and adding and taking away 2^52 rounds it to an integer exactly, ties to even, as printf
+// rounds; the digits then come from tables. False when the value is out of its reach.
+bool short_fixed_text(float v, int d, char* end, FixedText& t) {
+  const double scaled =
+      std::fabs(static_cast<double>(v)) * kExactPowersOfTen[static_cast<std::size_t>(d)];
+  if (!(scaled < kTwoTo52)) return false;  // huge, an infinity or a NaN
+  const auto n =
+      static_cast<std::uint64_t>(static_cast<std::int64_t>((scaled + kTwoTo52) - kTwoTo52));
+  char* p;
+  if (d == 3) {
+    p = end - 4;
+    std::memcpy(p, kPointAndThreeDecimals[n % 1000].data(), 4);
+    p = digits_backwards(p, n / 1000);
+  } else {
+    const std::uint64_t scale = kPowersOfTen[static_cast<std::size_t>(d)];
+    p = fixed_digits_backwards(end, n % scale, d);
+    *--p = '.';
+    p = digits_backwards(p, n / scale);
+  }
+  t = {p, static_cast<std::size_t>(end - p), std::signbit(v) && n != 0};
+  return true;
+}
+
+// Fw.d of the values the short path leaves: the standard library's exact conversion, which
+// rounds as printf's "%#.*f" does, or the text of an infinity or a NaN.
+[[gnu::noinline]] void write_fixed_other(char* field, float v, int w, int d) {
+  const auto room = static_cast<std::size_t>(w);
+  // The largest finite magnitude has 39 digits before the point.
+  std::string buffer(room + static_cast<std::size_t>(d) + 48, ' ');
+  char* const text = buffer.data() + room;
+  std::size_t length;
+  bool minus;
+  if (std::isfinite(v)) {
+    const std::to_chars_result r =
+        std::to_chars(text, buffer.data() + buffer.size(), static_cast<double>(std::fabs(v)),
+                      std::chars_format::fixed, d);
+    length = static_cast<std::size_t>(r.ptr - text);
+    if (d == 0) text[length++] = '.';
+    bool nonzero = false;
+    for (std::size_t i = 0; i < length; ++i) {
+      if (text[i] >= '1' && text[i] <= '9') nonzero = true;
+    }
+    minus = std::signbit(v) && nonzero;
+  } else {
+    // An infinity keeps its sign, so that -inf is not mistaken for +inf.
+    const bool nan = std::isnan(v);
+    std::memcpy(text, nan ? "nan" : "inf", 3);
+    length = 3;
+    minus = std::signbit(v) && !nan;
+  }
+  place_fixed(field, w, {text, length, minus});
+}
+
+}  // namespace
+
 void write_fixed(char* field, float v, int w, int d) {
-  const auto bits = std::bit_cast<std::uint32_t>(v);
-  const unsigned biased = (bits >> 23) & 0xffu;
-  const bool negative = (bits >> 31) != 0;
-  // |v| = m * 2^e exactly.
-  const std::uint64_t m = biased == 0 ? (bits & 0x7fffffu) : ((bits & 0x7fffffu) | 0x800000u);
-  const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
-  if (d > 9 || e > 9 || w > kShortWidth) {
-    if (biased != 0xffu) {
-      write_fixed_wide(field, v, w, d);
+  if (d <= kShortDecimals && w <= kShortWidth) {
+    char buffer[kShortText];
+    std::memset(buffer, ' ', sizeof buffer);
+    FixedText t;
+    if (short_fixed_text(v, d, buffer + sizeof buffer, t)) {
+      place_fixed(field, w, t);
       return;
     }
-    if (w > kShortWidth) {
-      // An infinity or a NaN in a wide field.
-      std::memset(field, ' ', static_cast<std::size_t>(w - kShortWidth));
-      field += w - kShortWidth;
-      w = kShortWidth;
-    }
   }
-  char buffer[kShortText];
-  std::memset(buffer, ' ', sizeof buffer);
-  char* const end = buffer + sizeof buffer;
-  if (biased == 0xffu) {
-    // An infinity keeps its sign, so that -inf is not mistaken for +inf.
-    const bool nan = (bits & 0x7fffffu) != 0;
-    std::memcpy(end - 3, nan ? "nan" : "inf", 3);
-    place_fixed(field, w, {end - 3, 3, negative && !nan});
-    return;
-  }
-  place_fixed(field, w, short_fixed_text(m, e, negative, d, end));
+  write_fixed_other(field, v, w, d);
 }
 
 std::size_t list_real_text(float v, char (&text)[32]) {

@@ -222,6 +222,49 @@ inline std::uint64_t digits_value(std::uint64_t word, int n) {
 
 }  // namespace plain
 
+// A field of 8 to 16 columns whose number sits in its last eight: blanks up to there, then in
+// one word more blanks, an optional sign and 1 to 8 digits with at most one point. Reads the w
+// bytes of the field only. Returns false, having stored nothing, for every other field.
+inline bool parse_plain_tail(const char* field, int w, int d, DecimalNumber& number) {
+  constexpr std::uint64_t kBlanks = plain::kEveryByte * ' ';
+  const int head = w - 8;  // columns before the last eight: 0 to 8
+  if (head > 0) {
+    const std::uint64_t columns = ~std::uint64_t{0} >> (64 - 8 * head);
+    if (((plain::load(field) ^ kBlanks) & columns) != 0) return false;
+  }
+  std::uint64_t word = plain::load(field + head);
+  const std::uint64_t misfit = word ^ kBlanks;
+  if (misfit == 0) return false;  // an all-blank field
+  const int blanks = std::countr_zero(misfit) / 8;
+  word >>= 8 * blanks;  // the rest of the field from its first byte on, zeros after it
+  int count = 8 - blanks;
+  const auto first = static_cast<unsigned char>(word);
+  const bool negative = first == '-';
+  if (negative || first == '+') {
+    word >>= 8;
+    if (--count == 0) return false;
+  }
+  // Takes the first point out; any other character, a second point included, is no digit.
+  int power = -d;
+  const std::uint64_t t = word ^ (plain::kEveryByte * '.');
+  const std::uint64_t points = (t - plain::kEveryByte) & ~t & (plain::kEveryByte * 0x80);
+  if (points != 0) {
+    const int point = std::countr_zero(points) / 8;
+    if (point < count) {
+      const std::uint64_t before = (std::uint64_t{1} << (8 * point)) - 1;
+      word = (word & before) | ((word >> 8) & ~before);
+      if (--count == 0) return false;
+      power = point - count;
+    }
+  }
+  if (plain::leading_digits(word) < count) return false;
+  number.mantissa = plain::digits_value(word, count);
+  number.power = power;
+  number.negative = negative;
+  number.too_many_digits = false;
+  return true;
+}
+
 // The common field, parsed in one pass: leading blanks, an optional sign, at most 19 digits with
 // at most one point and nothing else up to column w. `available` bytes can be read from `field`
 // (at least w); eight at a time where they reach. Returns false, having stored nothing, for
@@ -229,6 +272,7 @@ inline std::uint64_t digits_value(std::uint64_t word, int n) {
 // full scan makes of the field (up to leading and trailing zeros, which do not change its value).
 inline bool parse_plain_field(const char* field, std::size_t available, int w, int d,
                               DecimalNumber& number) {
+  if (w >= 8 && w <= 16 && parse_plain_tail(field, w, d, number)) return true;
   const auto reach = static_cast<int>(available < 1024 ? available : 1024);  // bytes readable
   int i = 0;
   while (i + 8 <= reach) {
@@ -286,22 +330,15 @@ inline bool parse_plain_field(const char* field, std::size_t available, int w, i
   return true;
 }
 
-// Ew.d or Fw.d into a single-precision item. When the whole field is already in memory, the
-// common field is parsed in one pass and any other scanned directly, with no refill checks;
-// either way the number goes through the one conversion.
+// Ew.d or Fw.d into a single-precision item by the full scan, from memory where the field is
+// there whole.
 template <class Source>
-EditStatus read_real(Source& in, int w, int d, float& value) {
+[[gnu::noinline]] EditStatus read_real_scanned(Source& in, int w, int d, float& value) {
   DecimalNumber number;
   char digits[Format::kMaxNumericWidth];
   EditStatus status;
   if constexpr (BufferedSource<Source>) {
     const std::string_view bytes = in.buffered();
-    if (bytes.size() >= static_cast<std::size_t>(w) &&
-        parse_plain_field(bytes.data(), bytes.size(), w, d, number)) {
-      in.skip(static_cast<std::size_t>(w));
-      value = decimal_to_float(number);
-      return EditStatus::kOk;
-    }
     if (bytes.size() > static_cast<std::size_t>(w)) {
       MemoryCursor cursor{bytes.data()};
       status = scan_number(cursor, w, d, digits, number);
@@ -314,6 +351,24 @@ EditStatus read_real(Source& in, int w, int d, float& value) {
   }
   if (status == EditStatus::kOk) value = decimal_to_float(number);
   return status;
+}
+
+// Ew.d or Fw.d into a single-precision item. When the whole field is already in memory, the
+// common field is parsed in one pass and any other scanned directly, with no refill checks;
+// either way the number goes through the one conversion.
+template <class Source>
+EditStatus read_real(Source& in, int w, int d, float& value) {
+  if constexpr (BufferedSource<Source>) {
+    const std::string_view bytes = in.buffered();
+    DecimalNumber number;
+    if (bytes.size() >= static_cast<std::size_t>(w) &&
+        parse_plain_field(bytes.data(), bytes.size(), w, d, number)) {
+      in.skip(static_cast<std::size_t>(w));
+      value = decimal_to_float(number);
+      return EditStatus::kOk;
+    }
+  }
+  return read_real_scanned(in, w, d, value);
 }
 
 }  // namespace recordio

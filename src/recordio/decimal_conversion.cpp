@@ -9,7 +9,7 @@
 
 namespace recordio {
 
-double exact_decimal_to_double(const DecimalNumber& n) {
+double exact_decimal_to_double(DecimalNumber n) {
   // The digits, "e" and the power: a numeric field holds at most Format::kMaxNumericWidth digits.
   char text[Format::kMaxNumericWidth + 32];
   char* end;

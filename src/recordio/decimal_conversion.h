@@ -35,7 +35,7 @@ inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
 
 // The decimal number in double precision, correctly rounded, by the standard library's exact
 // conversion of its decimal text: for the numbers the fast path of decimal_to_float leaves.
-double exact_decimal_to_double(const DecimalNumber& n);
+double exact_decimal_to_double(DecimalNumber n);
 
 // The decimal number as a single-precision value; no significant digit gives +0.
 //

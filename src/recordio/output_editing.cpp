@@ -124,9 +124,9 @@ struct FixedText {
   copy_small(field, text + length - width, width);
 }
 
-// The buffer of the short path: its text (at most 16 digits before the point, the point and at
-// most 8 decimals) with the w bytes before its end for fields of up to kShortWidth.
-constexpr std::size_t kShortText = 64;
+// The buffer of the short path: its text (the at most 16 digits of a number below 2^52 and the
+// point) within the w bytes before its end, for fields of up to kShortWidth.
+constexpr std::size_t kShortText = 32;
 constexpr int kShortWidth = 32;
 constexpr int kShortDecimals = 8;
 constexpr double kTwoTo52 = 4503599627370496.0;

@@ -37,12 +37,14 @@ std::string describe(const Format& format, const DataItem& item) {
   return (prefix.empty() ? std::string() : bracketed(prefix)) + describe(item.edit);
 }
 
-// The compiled format: each data item with its prefix, then the bracketed literal after the last
-// item when there is one.
+// The compiled format as a walk over all of it sees it: each data item with its prefix, then the
+// bracketed literal after the last item when there is one.
 std::vector<std::string> describe_all(const Format& format) {
   std::vector<std::string> parts;
-  for (std::size_t i = 0; i < format.size(); ++i) parts.push_back(describe(format, format.item(i)));
-  if (!format.suffix().empty()) parts.push_back(bracketed(format.suffix()));
+  FormatWalk walk;
+  walk.start(format);
+  while (const DataItem* item = walk.next()) parts.push_back(describe(format, *item));
+  if (!walk.rest().empty()) parts.push_back(bracketed(walk.rest()));
   return parts;
 }
 

@@ -45,8 +45,6 @@ class Format {
   // does not parse is fatal ("fmt" / "error in format").
   static const Format& of(const char* text);
 
-  std::size_t size() const { return items_.size(); }
-  const DataItem& item(std::size_t i) const { return items_[i]; }
   const DataItem* begin() const { return items_.data(); }
   const DataItem* end() const { return items_.data() + items_.size(); }
   std::string_view prefix(const DataItem& item) const {

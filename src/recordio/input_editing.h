@@ -7,14 +7,11 @@
 // went wrong and leave the reporting to the statement.
 #pragma once
 
-#include <algorithm>
-#include <array>
 #include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "decimal_conversion.h"
@@ -182,8 +179,6 @@ template <class Source>
 namespace plain {
 
 inline constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
-inline constexpr std::array<std::uint64_t, 9> kScale = {1,      10,      100,      1000,     10000,
-                                                        100000, 1000000, 10000000, 100000000};
 
 // Eight bytes read as a word, the first byte lowest.
 inline std::uint64_t load(const char* at) {

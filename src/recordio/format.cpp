@@ -173,26 +173,36 @@ std::optional<Format> Format::parse(std::string_view text) {
   return FormatParser(text).parse();
 }
 
-const Format& Format::of(const char* text) {
-  // Format texts are constant data, so a text's address identifies it. A run uses a handful.
-  struct Parsed {
-    const char* text;
-    std::unique_ptr<Format> format;
-  };
-  static std::vector<Parsed> parsed;
-  static const Parsed* last = nullptr;  // statements in a loop use one format over and over
-  if (last != nullptr && last->text == text) return *last->format;
-  for (const Parsed& p : parsed) {
-    if (p.text == text) {
-      last = &p;
-      return *p.format;
-    }
+namespace {
+
+// Format texts are constant data, so a text's address identifies it. A run uses a handful.
+struct Compiled {
+  const char* text;
+  std::unique_ptr<Format> format;
+};
+
+std::vector<Compiled>& compiled() {
+  static std::vector<Compiled> formats;
+  return formats;
+}
+
+}  // namespace
+
+const Format& Format::look_up(const char* text) {
+  std::vector<Compiled>& formats = compiled();
+  const Format* found = nullptr;
+  for (const Compiled& c : formats) {
+    if (c.text == text) found = c.format.get();
   }
-  std::optional<Format> format = parse(text);
-  if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
-  parsed.push_back({text, std::make_unique<Format>(std::move(*format))});
-  last = nullptr;  // the vector may have moved
-  return *parsed.back().format;
+  if (found == nullptr) {
+    std::optional<Format> format = parse(text);
+    if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
+    formats.push_back({text, std::make_unique<Format>(std::move(*format))});
+    found = formats.back().format.get();
+  }
+  last_text_ = text;
+  last_ = found;
+  return *found;
 }
 
 }  // namespace recordio

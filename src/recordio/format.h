@@ -42,8 +42,12 @@ class Format {
   // Compiles a format text; nullopt when it is not a valid format.
   static std::optional<Format> parse(std::string_view text);
   // The compiled form of a constant format text, compiled on its first use only. A text that
-  // does not parse is fatal ("fmt" / "error in format").
-  static const Format& of(const char* text);
+  // does not parse is fatal ("fmt" / "error in format"). Statements in a loop use one format
+  // over and over: the last one is at hand.
+  static const Format& of(const char* text) {
+    if (text == last_text_) return *last_;
+    return look_up(text);
+  }
 
   const DataItem* begin() const { return items_.data(); }
   const DataItem* end() const { return items_.data() + items_.size(); }
@@ -56,6 +60,10 @@ class Format {
 
  private:
   friend class FormatParser;
+  static const Format& look_up(const char* text);
+  static constexpr char kNoText[1] = {};  // no statement's text: nothing compiled yet
+  static inline const char* last_text_ = kNoText;
+  static inline const Format* last_ = nullptr;
   std::vector<DataItem> items_;
   std::string literals_;
   std::size_t suffix_offset_ = 0;

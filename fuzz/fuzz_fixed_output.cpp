@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "recordio/editing.h"
+#include "recordio/output_editing.h"
 #include "support/fixed_reference.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "recordio/editing.h"
+#include "recordio/input_editing.h"
 #include "reference.h"
 
 namespace {

@@ -1,14 +1,14 @@
-// Format texts: parsing into data items and literals, rejection of malformed texts, and the walk
-// a statement makes over a format (literals performed on the way, record ends and reversion).
+// Format texts: compiling into data items with the literals before them, rejection of malformed
+// texts, and the walk a statement makes over a format.
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "recordio/format.h"
+#include "recordio/recordio.h"
 
 namespace recordio {
 namespace {
@@ -21,27 +21,32 @@ std::string bracketed(std::string_view text) {
   return s;
 }
 
-// One parsed operation in a readable form: "A80", "E10.4", "F7.3", or a bracketed literal.
-std::string describe(const Format& format, const FormatOp& op) {
-  if (op.literal) return bracketed(format.literal(op));
-  std::string s(1, op.edit.code);
-  if (op.edit.code == 'A') {
-    if (op.edit.width != 0) s += std::to_string(op.edit.width);
+// One data item in a readable form: "A80", "E10.4", "F7.3".
+std::string describe(const DataEdit& edit) {
+  std::string s(1, edit.code);
+  if (edit.code == 'A') {
+    if (edit.width != 0) s += std::to_string(edit.width);
   } else {
-    s += std::to_string(op.edit.width) + "." + std::to_string(op.edit.decimals);
+    s += std::to_string(edit.width) + "." + std::to_string(edit.decimals);
   }
   return s;
 }
 
-std::vector<std::string> describe_all(const Format& format) {
-  std::vector<std::string> ops;
-  for (std::size_t i = 0; i < format.size(); ++i) ops.push_back(describe(format, format.op(i)));
-  return ops;
+// A data item with its literal prefix in brackets when it has one: "<,>F10.3".
+std::string describe(const Format& format, const DataItem& item) {
+  const std::string_view prefix = format.prefix(item);
+  return (prefix.empty() ? std::string() : bracketed(prefix)) + describe(item.edit);
 }
 
-std::string describe(const DataEdit& edit) {
-  const FormatOp op{false, edit, 0, 0};
-  return describe(Format(), op);
+// The compiled format as a walk over all of it sees it: each data item with its prefix, then the
+// bracketed literal after the last item when there is one.
+std::vector<std::string> describe_all(const Format& format) {
+  std::vector<std::string> parts;
+  FormatWalk walk;
+  walk.start(format);
+  while (const DataItem* item = walk.next()) parts.push_back(describe(format, *item));
+  if (!walk.rest().empty()) parts.push_back(bracketed(walk.rest()));
+  return parts;
 }
 
 // Format 2000 as the conversion run stores it: 0x02 delimits the literal comma.
@@ -49,87 +54,83 @@ constexpr char kFormat2000[] = "(F7.3,3(\x02,\x02,F10.3))";
 
 // --- Parsing
 
-struct ParseCase {
-  std::string_view text;
-  std::vector<std::string> ops;
-  std::size_t reversion;
-};
-
-TEST(FormatParse, ExpandsItemsLiteralsAndGroups) {
+TEST(FormatParse, CompilesItemsWithTheLiteralsBeforeThem) {
   using namespace std::string_view_literals;
-  const ParseCase cases[] = {
+  const std::vector<std::string> eight(8, "E10.4");
+  const struct {
+    std::string_view text;
+    std::vector<std::string> parts;
+  } cases[] = {
       // The three formats of the conversion run.
-      {"(a80)"sv, {"A80"}, 0},
-      {"(8E10.4)"sv, {"E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4"}, 0},
-      {kFormat2000, {"F7.3", "<,>", "F10.3", "<,>", "F10.3", "<,>", "F10.3"}, 1},
+      {"(a80)"sv, {"A80"}},
+      {"(8E10.4)"sv, eight},
+      {kFormat2000, {"F7.3", "<,>F10.3", "<,>F10.3", "<,>F10.3"}},
       // Either letter case.
-      {"(A80)"sv, {"A80"}, 0},
-      {"(e10.4,f7.3,E1.0,F2.1)"sv, {"E10.4", "F7.3", "E1.0", "F2.1"}, 0},
+      {"(A80)"sv, {"A80"}},
+      {"(e10.4,f7.3,E1.0,F2.1)"sv, {"E10.4", "F7.3", "E1.0", "F2.1"}},
       // A without a width takes the item's length.
-      {"(A)"sv, {"A"}, 0},
-      {"(a,A1)"sv, {"A", "A1"}, 0},
+      {"(A)"sv, {"A"}},
+      {"(a,A1)"sv, {"A", "A1"}},
       // Literals with each delimiter; a doubled delimiter stands for one.
-      {"('x')"sv, {"<x>"}, 0},
-      {"('it''s')"sv, {"<it's>"}, 0},
-      {"(\"say \"\"hi\"\"\")"sv, {"<say \"hi\">"}, 0},
+      {"('x')"sv, {"<x>"}},
+      {"('it''s')"sv, {"<it's>"}},
+      {"(\"say \"\"hi\"\"\")"sv, {"<say \"hi\">"}},
       {"(\x02"
        "a\x02\x02"
        "b\x02)"sv,
        {"<a\x02"
-        "b>"},
-       0},
-      {"('''')"sv, {"<'>"}, 0},
-      {"('')"sv, {"<>"}, 0},
+        "b>"}},
+      {"('''')"sv, {"<'>"}},
+      {"('')"sv, {}},
       // The other delimiters are ordinary characters inside a literal.
       {"('a\"b\x02"
        "c')"sv,
        {"<a\"b\x02"
-        "c>"},
-       0},
-      {"(\"a'b\")"sv, {"<a'b>"}, 0},
+        "c>"}},
+      {"(\"a'b\")"sv, {"<a'b>"}},
       {"(\x02"
        "a'b\"c\x02)"sv,
-       {"<a'b\"c>"},
-       0},
+       {"<a'b\"c>"}},
       // Blanks and commas inside a literal are kept; parentheses there are no groups.
-      {"(' a , b ')"sv, {"< a , b >"}, 0},
-      {"('(x)',A1)"sv, {"<(x)>", "A1"}, 0},
-      // Literals between data items.
-      {"('t=',F7.3,' s')"sv, {"<t=>", "F7.3", "< s>"}, 0},
+      {"(' a , b ')"sv, {"< a , b >"}},
+      {"('(x)',A1)"sv, {"<(x)>A1"}},
+      // Literals before, between and after data items; neighbouring literals join.
+      {"('t=',F7.3,' s')"sv, {"<t=>F7.3", "< s>"}},
+      {"('a',A1,'b','c',A2,'d')"sv, {"<a>A1", "<bc>A2", "<d>"}},
       // Blanks outside literals are insignificant, even inside numbers.
-      {" ( 8 E 10 . 4 ) "sv,
-       {"E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4"},
-       0},
-      {"(A 8 0)"sv, {"A80"}, 0},
-      {"(F1 0.3 )"sv, {"F10.3"}, 0},
-      {"(1 2A1)"sv, std::vector<std::string>(12, "A1"), 0},
+      {" ( 8 E 10 . 4 ) "sv, eight},
+      {"(A 8 0)"sv, {"A80"}},
+      {"(F1 0.3 )"sv, {"F10.3"}},
+      {"(1 2A1)"sv, std::vector<std::string>(12, "A1")},
       // Repeat counts on items and on groups, nested groups.
-      {"(2A3)"sv, {"A3", "A3"}, 0},
-      {"(1F5.2)"sv, {"F5.2"}, 0},
-      {"(2(A1,'x'))"sv, {"A1", "<x>", "A1", "<x>"}, 0},
+      {"(2A3)"sv, {"A3", "A3"}},
+      {"(1F5.2)"sv, {"F5.2"}},
+      {"(2(A1,'x'))"sv, {"A1", "<x>A1", "<x>"}},
       {"(A2,2(F5.1,2('x',E9.2)))"sv,
-       {"A2", "F5.1", "<x>", "E9.2", "<x>", "E9.2", "F5.1", "<x>", "E9.2", "<x>", "E9.2"},
-       1},
-      {"((A1))"sv, {"A1"}, 0},
-      {"(A1,(F2.0),A3)"sv, {"A1", "F2.0", "A3"}, 1},
-      // The reversion point is the last group at the outermost level, not an inner one.
-      {"(2(A1),3(F2.0),A4)"sv, {"A1", "A1", "F2.0", "F2.0", "F2.0", "A4"}, 2},
-      {"(A1,2(A2,(A3)),A4)"sv, {"A1", "A2", "A3", "A2", "A3", "A4"}, 1},
-      {"(A1,2(A2),3(A3),A4)"sv, {"A1", "A2", "A2", "A3", "A3", "A3", "A4"}, 3},
+       {"A2", "F5.1", "<x>E9.2", "<x>E9.2", "F5.1", "<x>E9.2", "<x>E9.2"}},
+      {"((A1))"sv, {"A1"}},
+      {"(A1,(F2.0),A3)"sv, {"A1", "F2.0", "A3"}},
+      {"('a',2(A1,'b'),'c',F5.1)"sv, {"<a>A1", "<b>A1", "<bc>F5.1"}},
       // A format without data items is still a format.
-      {"('abc')"sv, {"<abc>"}, 0},
-      {"()"sv, {}, 0},
+      {"('abc')"sv, {"<abc>"}},
+      {"()"sv, {}},
   };
-  for (const ParseCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text));
     const std::optional<Format> format = Format::parse(c.text);
     ASSERT_TRUE(format.has_value());
-    EXPECT_EQ(describe_all(*format), c.ops);
-    EXPECT_EQ(format->reversion_point(), c.reversion);
-    bool data = false;
-    for (const std::string& op : c.ops) data = data || op[0] != '<';
-    EXPECT_EQ(format->has_data(), data);
+    EXPECT_EQ(describe_all(*format), c.parts);
   }
+}
+
+TEST(FormatParse, RejectsFormatsBeyondTheLimits) {
+  // At most 2^16 data items and literals, and less than a megabyte of literal text.
+  EXPECT_TRUE(Format::parse("(256(256A1))").has_value());
+  EXPECT_FALSE(Format::parse("(256(256A1),A1)").has_value());
+  EXPECT_FALSE(Format::parse("(257(256('x')))").has_value());
+  const std::string half_megabyte = "'" + std::string(1 << 19, 'x') + "'";
+  EXPECT_TRUE(Format::parse("(" + half_megabyte + ")").has_value());
+  EXPECT_FALSE(Format::parse("(3(" + half_megabyte + "))").has_value());
 }
 
 TEST(FormatParse, RejectsMalformedTexts) {
@@ -184,9 +185,7 @@ TEST(FormatParse, IgnoresWhatFollowsTheClosingParenthesis) {
   const std::optional<Format> followed = Format::parse("(A5,'x') and a note (F7.3)");
   ASSERT_TRUE(plain.has_value());
   ASSERT_TRUE(followed.has_value());
-  ASSERT_EQ(followed->size(), plain->size());
-  EXPECT_EQ(followed->op(0).edit.width, 5);
-  EXPECT_EQ(followed->literal(followed->op(1)), "x");
+  EXPECT_EQ(describe_all(*followed), describe_all(*plain));
 }
 
 TEST(FormatOf, ParsesAConstantTextOnceAndKeepsIt) {
@@ -204,89 +203,61 @@ TEST(FormatOfDeathTest, AMalformedConstantTextIsFatal) {
 
 // --- The walk
 
-// Records what the walk asks of its statement, in order; the test adds the data items reached.
-// A walk that keeps ending records without reaching an item would never return: after 100
-// record ends the context gives up by throwing.
-struct RecordingContext {
-  std::vector<std::string> events;
-  int record_ends = 0;
-  void literal(std::string_view text) { events.push_back(bracketed(text)); }
-  void end_record() {
-    events.emplace_back("end");
-    if (++record_ends > 100) throw std::runtime_error("the walk ends records without end");
-  }
-};
-
-struct WalkCase {
-  const char* text;
-  int items;  // data items the statement transfers
-  std::vector<std::string> before_finish;
-  std::vector<std::string> from_finish;
-};
-
-TEST(FormatWalk, PerformsLiteralsRecordEndsAndReversionInOrder) {
-  const WalkCase cases[] = {
+TEST(FormatWalk, ReachesItemsWithTheirLiteralsAndLeavesTheRestForTheEnd) {
+  const struct {
+    const char* text;
+    int items;                             // data items the statement transfers
+    std::vector<std::string> transferred;  // the items reached, each with its literal prefix
+    std::string rest;                      // the literal the end call writes
+  } cases[] = {
       // Format 2000 with the four items of a row: nothing is left for the end call.
-      {kFormat2000, 4, {"F7.3", "<,>", "F10.3", "<,>", "F10.3", "<,>", "F10.3"}, {}},
-      // More items than data items: the record ends and the walk starts again at the group.
-      {kFormat2000,
-       7,
-       {"F7.3", "<,>", "F10.3", "<,>", "F10.3", "<,>", "F10.3", "end", "<,>", "F10.3", "<,>",
-        "F10.3", "<,>", "F10.3"},
-       {}},
-      // Fewer items: the end call performs the literal up to the next data item and stops.
-      {kFormat2000, 2, {"F7.3", "<,>", "F10.3"}, {"<,>"}},
-      {kFormat2000, 1, {"F7.3"}, {"<,>"}},
-      {kFormat2000, 0, {}, {}},
-      {"(a80)", 1, {"A80"}, {}},
-      {"(a80)", 3, {"A80", "end", "A80", "end", "A80"}, {}},
-      {"(8E10.4)",
-       10,
-       {"E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "E10.4", "end", "E10.4",
-        "E10.4"},
-       {}},
+      {kFormat2000, 4, {"F7.3", "<,>F10.3", "<,>F10.3", "<,>F10.3"}, ""},
+      // Fewer items: the end call writes the literal up to the next data item.
+      {kFormat2000, 2, {"F7.3", "<,>F10.3"}, ","},
+      {kFormat2000, 1, {"F7.3"}, ","},
+      {kFormat2000, 0, {}, ""},
+      {"(a80)", 1, {"A80"}, ""},
+      {"(8E10.4)", 8, std::vector<std::string>(8, "E10.4"), ""},
       // Literals before the first item and after the last.
-      {"('t=',F7.3,' s')", 1, {"<t=>", "F7.3"}, {"< s>"}},
-      {"('t=',F7.3,' s')", 2, {"<t=>", "F7.3", "< s>", "end", "<t=>", "F7.3"}, {"< s>"}},
-      {"('a',A1,'b','c',A2,'d')", 1, {"<a>", "A1"}, {"<b>", "<c>"}},
-      // No items at all: the end call performs the leading literals only.
-      {"('head',A1,'tail')", 0, {}, {"<head>"}},
-      {"('abc')", 0, {}, {"<abc>"}},
-      // Reversion to the last outermost group, with its repeat count, after the items behind it.
-      {"('a',2(A1,'b'),'c',F5.1)",
-       6,
-       {"<a>", "A1", "<b>", "A1", "<b>", "<c>", "F5.1", "end", "A1", "<b>", "A1", "<b>", "<c>",
-        "F5.1"},
-       {}},
-      {"('a',2(A1,'b'),'c',F5.1)",
-       4,
-       {"<a>", "A1", "<b>", "A1", "<b>", "<c>", "F5.1", "end", "A1"},
-       {"<b>"}},
-      {"(A1,2(A2,(A3)),A4)", 8, {"A1", "A2", "A3", "A2", "A3", "A4", "end", "A2", "A3"}, {}},
-      {"(2(A1),3(F2.0),A4)",
-       8,
-       {"A1", "A1", "F2.0", "F2.0", "F2.0", "A4", "end", "F2.0", "F2.0"},
-       {}},
-      {"(A1,2(A2),3(A3),A4)", 9, {"A1", "A2", "A2", "A3", "A3", "A3", "A4", "end", "A3", "A3"}, {}},
-      // Without a group the walk starts again at the beginning, literals included.
-      {"('x',A1)", 3, {"<x>", "A1", "end", "<x>", "A1", "end", "<x>", "A1"}, {}},
+      {"('t=',F7.3,' s')", 1, {"<t=>F7.3"}, " s"},
+      {"('t=',F7.3,' s')", 0, {}, "t="},
+      {"('a',A1,'b','c',A2,'d')", 1, {"<a>A1"}, "bc"},
+      {"('a',A1,'b','c',A2,'d')", 2, {"<a>A1", "<bc>A2"}, "d"},
+      // No data items at all: the end call writes the literals.
+      {"('abc')", 0, {}, "abc"},
+      {"()", 0, {}, ""},
   };
-  for (const WalkCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text) + " with " + std::to_string(c.items) + " items");
     const std::optional<Format> format = Format::parse(c.text);
     ASSERT_TRUE(format.has_value());
-    RecordingContext context;
     FormatWalk walk;
     walk.start(*format);
+    std::vector<std::string> transferred;
     for (int i = 0; i < c.items; ++i) {
-      const DataEdit* edit = walk.next(context);
-      ASSERT_NE(edit, nullptr) << "item " << i;
-      context.events.push_back(describe(*edit));
+      const DataItem* item = walk.next();
+      ASSERT_NE(item, nullptr) << "item " << i;
+      transferred.push_back(describe(*format, *item));
     }
-    EXPECT_EQ(context.events, c.before_finish);
-    context.events.clear();
-    walk.finish(context);
-    EXPECT_EQ(context.events, c.from_finish);
+    EXPECT_EQ(transferred, c.transferred);
+    EXPECT_EQ(walk.rest(), c.rest);
+  }
+}
+
+TEST(FormatWalk, HasNoItemBeyondTheFormatsOwn) {
+  const struct {
+    const char* text;
+    int items;
+  } cases[] = {{kFormat2000, 4}, {"(a80)", 1}, {"(8E10.4)", 8}, {"('abc')", 0}, {"()", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::optional<Format> format = Format::parse(c.text);
+    ASSERT_TRUE(format.has_value());
+    FormatWalk walk;
+    walk.start(*format);
+    for (int i = 0; i < c.items; ++i) ASSERT_NE(walk.next(), nullptr);
+    EXPECT_EQ(walk.next(), nullptr);
+    EXPECT_EQ(walk.next(), nullptr);
   }
 }
 
@@ -294,35 +265,49 @@ TEST(FormatWalk, StartBeginsAgainAtTheFirstItem) {
   const std::optional<Format> format = Format::parse(kFormat2000);
   ASSERT_TRUE(format.has_value());
   FormatWalk walk;
-  RecordingContext context;
   walk.start(*format);
-  ASSERT_NE(walk.next(context), nullptr);
-  ASSERT_NE(walk.next(context), nullptr);
-  walk.finish(context);
-  context.events.clear();
+  ASSERT_NE(walk.next(), nullptr);
+  ASSERT_NE(walk.next(), nullptr);
   // The next statement with the same format: a fresh row.
   walk.start(*format);
-  const DataEdit* edit = walk.next(context);
-  ASSERT_NE(edit, nullptr);
-  EXPECT_EQ(describe(*edit), "F7.3");
-  EXPECT_TRUE(context.events.empty());
+  const DataItem* item = walk.next();
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(describe(*format, *item), "F7.3");
 }
 
-TEST(FormatWalk, AFormatWithoutDataItemsYieldsNoItemAndEndsNoRecord) {
-  for (const char* text : {"('abc')", "()", "('a','b')"}) {
-    SCOPED_TRACE(text);
-    const std::optional<Format> format = Format::parse(text);
-    ASSERT_TRUE(format.has_value());
-    RecordingContext context;
-    FormatWalk walk;
-    walk.start(*format);
-    try {
-      EXPECT_EQ(walk.next(context), nullptr);
-      EXPECT_EQ(walk.next(context), nullptr);
-    } catch (const std::runtime_error& e) {
-      ADD_FAILURE() << e.what();
-    }
-    EXPECT_EQ(context.record_ends, 0);
+// --- Statements over a format
+
+// A statement transfers at most as many items as its format has data items, and a READ's format
+// holds no literal: anything else stops the run. Each case runs in a child with the standard
+// units connected; `items` floats go to a WRITE (or a READ, for a format given with `reading`).
+TEST(FormatStatementDeathTest, ItemsBeyondTheFormatAndLiteralsOnInputAreFatal) {
+  static constexpr char kRow[] = "(F7.3,3(\x02,\x02,F10.3))";
+  static constexpr char kOneField[] = "(E10.4)";
+  static constexpr char kLiteralRead[] = "('x',E10.4)";
+  const struct {
+    const char* format;
+    bool reading;
+    int items;
+    const char* diagnostic;
+  } cases[] = {
+      {kRow, false, 5, "fmt: error in format"},
+      {kOneField, false, 1, "fmt: formatted output is F editing only"},
+      {kLiteralRead, true, 0, "fmt: error in format"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    const auto statement = [&] {
+      f_init();
+      const cilist control{0, c.reading ? 5 : 6, 0, c.format, 0};
+      if (c.reading) {
+        s_rsfe(&control);
+      } else {
+        s_wsfe(&control);
+      }
+      float value = 0.5f;
+      for (int i = 0; i < c.items; ++i) do_fio(1, &value, sizeof value);
+    };
+    EXPECT_DEATH(statement(), c.diagnostic);
   }
 }
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "recordio/editing.h"
+#include "recordio/input_editing.h"
 #include "recordio/unit_table.h"
 #include "support/generator.h"
 
@@ -291,6 +291,7 @@ TEST(RealEditing, EmptyAndDigitlessFieldsReadAsZero) {
       {10, 4, "-    \n", "0", kOk, 5},
       {10, 4, "-0\n", "0", kOk, 2},
       {10, 4, "   -0.000 ", "0", kOk, 10},
+      {40, 30, "                                     -00", "0", kOk, 40},
       {10, 4, "         .", "0", kOk, 10},
       {10, 4, "    -.    ", "0", kOk, 10},
       {10, 4, ".\n", "0", kOk, 1},
@@ -438,6 +439,52 @@ TEST(RealEditing, SuccessiveFieldsOfOneRecord) {
     BufferedStringSource buffered(c.record, std::string_view::npos);
     read_all(c, buffered);
   }
+}
+
+// --- The conversion of a parsed number
+
+// Numbers at the edges of the exact fast path (an integer mantissa of at most 2^53, a power of
+// ten of at most 22 either way) and past them, each against strtod of the same decimal text.
+TEST(DecimalConversion, FastPathEdgesAgreeWithTheStandardLibrary) {
+  struct Case {
+    std::uint64_t mantissa;
+    long power;
+    bool negative;
+    const char* decimal;
+  };
+  const Case cases[] = {
+      {9007199254740992u, 0, false, "9007199254740992"},        // 2^53: fast
+      {9007199254740993u, 0, false, "9007199254740993"},        // 2^53 + 1: exact path
+      {9007199254740993u, -5, true, "-9007199254740993e-5"},    // rounds differently in one step
+      {9999999999999999999u, 0, false, "9999999999999999999"},  // 19 digits
+      {12345, 22, false, "12345e22"},
+      {12345, 23, false, "12345e23"},
+      {12345, -22, true, "-12345e-22"},
+      {12345, -23, false, "12345e-23"},
+      {1, -45, false, "1e-45"},  // a subnormal in single precision
+      {7, -46, false, "7e-46"},  // below half the least subnormal: zero
+      {1, -400, true, "-1e-400"},
+      {1, 39, false, "1e39"},  // beyond single precision: an infinity
+      {1, 400, true, "-1e400"},
+      {340282356779733661, 21, false, "340282356779733661e21"},  // just below the overflow tie
+      {0, 0, true, "0"},                                         // no digit: +0
+      {0, 30, true, "0"},
+  };
+  for (const Case& c : cases) {
+    DecimalNumber n;
+    n.mantissa = c.mantissa;
+    n.power = c.power;
+    n.negative = c.negative;
+    EXPECT_EQ(bits(decimal_to_float(n)), stored_bits(c.decimal)) << c.decimal;
+  }
+  // A digit string too long for the integer mantissa.
+  const std::string digits = "1000000059604644775390625000001";
+  DecimalNumber n;
+  n.digits = digits.data();
+  n.digit_count = static_cast<int>(digits.size());
+  n.power = -30;
+  n.too_many_digits = true;
+  EXPECT_EQ(bits(decimal_to_float(n)), stored_bits("1.000000059604644775390625000001"));
 }
 
 // --- E editing against a reference built from the editing rules

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "recordio/editing.h"
+#include "recordio/output_editing.h"
 
 namespace recordio {
 namespace {

@@ -1,5 +1,4 @@
-// Formatted output editing: Fw.d and Ew.d of single-precision values, Aw of text items. Every
-// field is exactly w characters.
+// Formatted output editing: Fw.d of single-precision values. Every field is exactly w characters.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -10,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "recordio/editing.h"
+#include "recordio/output_editing.h"
 #include "support/fixed_reference.h"
 #include "support/generator.h"
 
@@ -38,15 +37,11 @@ std::string fixed(float v, int w, int d) {
   return edited(w, [&](char* field) { write_fixed(field, v, w, d); });
 }
 
-std::string exponential(float v, int w, int d) {
-  return edited(w, [&](char* field) { write_exponential(field, v, w, d); });
-}
-
 struct FixedCase {
   float value;
   int w;
   int d;
-  const char* field;
+  std::string field;
 };
 
 void check_fixed_cases(const std::vector<FixedCase>& cases) {
@@ -151,6 +146,10 @@ TEST(FixedEditing, InfinitiesAndNotANumber) {
       {-nan, 10, 3, "       nan"},
       {std::bit_cast<float>(0x7fa00001u), 7, 3, "    nan"},  // a signalling pattern
       {nan, 2, 0, "**"},
+      // Fields wider than the short path's buffer, and many decimals.
+      {-kInf, 40, 3, std::string(36, ' ') + "-inf"},
+      {nan, 33, 3, std::string(30, ' ') + "nan"},
+      {kInf, 10, 12, "       inf"},
   });
 }
 
@@ -166,6 +165,8 @@ TEST(FixedEditing, SubnormalsAndExtremes) {
       {-std::numeric_limits<float>::max(), 44, 0, "   -340282346638528859811704183484516925440."},
       {16777216.0f, 12, 1, "  16777216.0"},
       {1.0e30f, 40, 2, "      1000000015047466219876688855040.00"},
+      {-1.5f, 33, 3, std::string(27, ' ') + "-1.500"},
+      {0.25f, 32, 2, std::string(28, ' ') + "0.25"},
   });
 }
 
@@ -282,73 +283,6 @@ TEST(FixedEditing, GeneratedTiesMatchPrintf) {
     }
   }
   EXPECT_EQ(mismatches, 0);
-}
-
-// --- E editing
-
-// Expected texts derived by hand from the output form 0.d1...ddE+ee: the value's d significant
-// digits rounded, a "0" before the point, the exponent with its sign and two digits; a minus sign
-// only for a nonzero negative value, the leading "0" dropped when it alone does not fit.
-TEST(ExponentialEditing, HandDerivedFields) {
-  struct Case {
-    float value;
-    int w;
-    int d;
-    const char* field;
-  };
-  const Case cases[] = {
-      {0.5f, 10, 4, "0.5000E+00"},
-      {0.5f, 12, 4, "  0.5000E+00"},
-      {-0.5f, 11, 4, "-0.5000E+00"},
-      {12345.6f, 10, 4, "0.1235E+05"},   // 12345.599609375: 1234|56 rounds up
-      {-12345.6f, 10, 4, "-.1235E+05"},  // one too long: the leading "0" goes
-      {-12345.6f, 9, 4, "*********"},
-      {0.5f, 9, 4, ".5000E+00"},
-      {0.5f, 8, 4, "********"},
-      {1.0e-5f, 10, 3, " 0.100E-04"},  // 9.99999974738e-06 rounds up to 0.100E-04
-      {1.0e30f, 10, 4, "0.1000E+31"},
-      {1.0e-40f, 10, 4, "0.1000E-39"},  // a subnormal: 9.99994610111e-41
-      {9.99995f, 10, 4, "0.1000E+02"},  // 9.999950408935547: the rounding carries into the exponent
-      {1.0f, 10, 4, "0.1000E+01"},
-      {-1.0f, 12, 5, "-0.10000E+01"},
-      {123.4567f, 12, 6, "0.123457E+03"},
-      {0.001f, 10, 2, "  0.10E-02"},  // 0.001000000047497451
-      {std::numeric_limits<float>::max(), 11, 4, " 0.3403E+39"},
-      {0.0f, 10, 4, "0.0000E+00"},
-      {-0.0f, 10, 4, "0.0000E+00"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(exponential(c.value, c.w, c.d), c.field)
-        << "E" << c.w << "." << c.d << " of " << c.value;
-  }
-}
-
-// --- A editing
-
-TEST(CharacterOutput, RightJustifiesOrTruncates) {
-  struct Case {
-    std::string item;
-    std::size_t w;
-    std::string field;
-  };
-  const std::string text80 = "ABC" + std::string(77, ' ');
-  const Case cases[] = {
-      {"ABC", 5, "  ABC"},                         // w > n: blanks on the left
-      {"ABC", 4, " ABC"},      {"ABC", 3, "ABC"},  // w = n
-      {"ABCDE", 3, "ABC"},                         // w < n: the leftmost w characters
-      {"ABCDE", 1, "A"},       {"ABC", 0, "ABC"},  // no width: the item's length
-      {text80, 0, text80},     {text80, 80, text80},
-      {"A b ", 6, "  A b "},  // blanks of the item are kept
-      {"", 2, "  "},           {"", 0, ""},
-      {"x\x02y", 3, "x\x02y"},
-  };
-  for (const Case& c : cases) {
-    const std::size_t width = c.w == 0 ? c.item.size() : c.w;
-    const std::string got = edited(static_cast<int>(width), [&](char* field) {
-      write_characters(field, c.item.data(), c.item.size(), c.w);
-    });
-    EXPECT_EQ(got, c.field) << "A" << c.w << " of \"" << c.item << "\"";
-  }
 }
 
 }  // namespace

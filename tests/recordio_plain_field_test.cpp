@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "recordio/editing.h"
+#include "recordio/input_editing.h"
 
 namespace recordio {
 namespace {
@@ -21,9 +21,10 @@ struct ScanResult {
 ScanResult full_scan(const std::string& field, int w, int d) {
   const std::string bytes = field + "\n";
   MemoryCursor cursor{bytes.data()};
-  float value = -1.0f;
-  const EditStatus status = scan_real(cursor, w, d, value);
-  return {status, std::bit_cast<std::uint32_t>(value)};
+  char digits[Format::kMaxNumericWidth];
+  DecimalNumber number;
+  const EditStatus status = scan_number(cursor, w, d, digits, number);
+  return {status, std::bit_cast<std::uint32_t>(decimal_to_float(number))};
 }
 
 std::string random_field(std::mt19937_64& rng, int w) {
@@ -66,8 +67,9 @@ TEST(PlainField, AgreesWithTheFullScanWheneverItReadsAField) {
     // Whatever follows the field in memory, from nothing to more than a word.
     const std::string after(rng() % 12, rng() % 2 ? '7' : ' ');
     const std::string memory = field + after;
-    float value = -1.0f;
-    if (!read_plain_real(memory.data(), memory.size(), w, d, value)) continue;
+    DecimalNumber number;
+    if (!parse_plain_field(memory.data(), memory.size(), w, d, number)) continue;
+    const float value = decimal_to_float(number);
     ++accepted;
     const ScanResult expected = full_scan(field, w, d);
     ASSERT_EQ(expected.status, EditStatus::kOk) << '"' << field << "\" w=" << w;
@@ -80,25 +82,28 @@ TEST(PlainField, AgreesWithTheFullScanWheneverItReadsAField) {
 
 TEST(PlainField, LeavesEveryOtherFieldToTheFullScan) {
   const char* const others[] = {
-      "          ",        // all blank
-      "    1.5E+2",        // exponent
-      "    1.5-02",        // exponent by a bare sign
-      "  1 2 3   ",        // blanks inside
-      "  - 12.5  ",        // blank after the sign
-      "  1.5,2.5 ",        // comma
-      "  1.2.3   ",        // second point
-      "   12\n    ",       // line end inside
-      "   12\r\n   ",      // CR LF inside
-      "         -",        // sign only
-      "         .",        // point only
-      "1234567890123456",  // more digits than convert exactly in one step
+      "          ",              // all blank
+      "    1.5E+2",              // exponent
+      "    1.5-02",              // exponent by a bare sign
+      "  1 2 3   ",              // blanks inside
+      "  - 12.5  ",              // blank after the sign
+      "  1.5,2.5 ",              // comma
+      "  1.2.3   ",              // second point
+      "   12\n    ",             // line end inside
+      "   12\r\n   ",            // CR LF inside
+      "         -",              // sign only
+      "         .",              // point only
+      "12345678901234567890",    // more digits than the parsed number holds as an integer
+      "0000000000000000000001",  // leading zeros count as digits here
   };
   for (const char* text : others) {
     const std::string memory = std::string(text) + "        ";
-    float value = 42.0f;
+    DecimalNumber number;
+    number.mantissa = 42;
     const int w = static_cast<int>(std::string(text).size());
-    EXPECT_FALSE(read_plain_real(memory.data(), memory.size(), w, 4, value)) << '"' << text << '"';
-    EXPECT_EQ(value, 42.0f) << "stored nothing for \"" << text << '"';
+    EXPECT_FALSE(parse_plain_field(memory.data(), memory.size(), w, 4, number))
+        << '"' << text << '"';
+    EXPECT_EQ(number.mantissa, 42u) << "stored nothing for \"" << text << '"';
   }
 }
 

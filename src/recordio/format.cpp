@@ -8,8 +8,9 @@
 
 namespace recordio {
 
-// Recursive descent over a format text. Blanks between the parts of a format are insignificant;
-// inside a literal they are kept.
+// Recursive descent over a format text into a flat list of parts (data items and literals) with
+// repeat counts expanded, then compiled into data items that carry the literals before them.
+// Blanks between the parts of a format are insignificant; inside a literal they are kept.
 class FormatParser {
  public:
   explicit FormatParser(std::string_view text) : text_(text) {}
@@ -17,27 +18,54 @@ class FormatParser {
   std::optional<Format> parse() {
     skip_blanks();
     if (!eat('(')) return std::nullopt;
-    if (!list(0)) return std::nullopt;
+    if (!list()) return std::nullopt;
     // Whatever follows the closing parenthesis is not part of the format.
-    return std::move(format_);
+    return compile();
   }
 
  private:
+  struct Part {
+    bool literal;
+    DataEdit edit;            // for data items
+    std::size_t text_offset;  // for literals: where the text sits in `texts_`
+    std::size_t text_length;
+  };
+
+  std::optional<Format> compile() {
+    Format format;
+    std::size_t prefix_offset = 0;
+    for (const Part& part : parts_) {
+      if (part.literal) {
+        if (format.literals_.size() + part.text_length > Format::kMaxLiteralBytes) {
+          return std::nullopt;
+        }
+        format.literals_.append(texts_, part.text_offset, part.text_length);
+        continue;
+      }
+      format.items_.push_back(
+          {part.edit, static_cast<std::uint32_t>(prefix_offset),
+           static_cast<std::uint32_t>(format.literals_.size() - prefix_offset)});
+      prefix_offset = format.literals_.size();
+    }
+    format.suffix_offset_ = prefix_offset;
+    return format;
+  }
+
   static constexpr char kSoh2 = '\x02';  // a literal delimiter, like the apostrophe
 
   // A parenthesised list after its "(", through its ")".
-  bool list(int depth) {
+  bool list() {
     skip_blanks();
     if (eat(')')) return true;  // an empty list
     for (;;) {
-      if (!item(depth)) return false;
+      if (!item()) return false;
       skip_blanks();
       if (eat(')')) return true;
       if (!eat(',')) return false;
     }
   }
 
-  bool item(int depth) {
+  bool item() {
     skip_blanks();
     if (at_ == text_.size()) return false;
     const char c = text_[at_];
@@ -48,7 +76,7 @@ class FormatParser {
     skip_blanks();
     if (at_ == text_.size()) return false;
     const char code = upper(text_[at_++]);
-    if (code == '(') return group(repeat, depth);
+    if (code == '(') return group(repeat);
     DataEdit edit{code, 0, 0};
     if (code == 'A') {
       if (const std::optional<int> w = number()) {
@@ -70,26 +98,24 @@ class FormatParser {
     for (int i = 0; i < repeat; ++i) {
       if (!push({false, edit, 0, 0})) return false;
     }
-    format_.has_data_ = true;
     return true;
   }
 
-  bool group(int repeat, int depth) {
-    const std::size_t first = format_.ops_.size();
-    if (!list(depth + 1)) return false;
-    const std::size_t last = format_.ops_.size();
+  bool group(int repeat) {
+    const std::size_t first = parts_.size();
+    if (!list()) return false;
+    const std::size_t last = parts_.size();
     for (int i = 1; i < repeat; ++i) {
       for (std::size_t k = first; k < last; ++k) {
-        if (!push(format_.ops_[k])) return false;
+        if (!push(parts_[k])) return false;
       }
     }
-    if (depth == 0) format_.reversion_ = first;
     return true;
   }
 
   bool literal(char delimiter) {
     ++at_;
-    const std::size_t offset = format_.literals_.size();
+    const std::size_t offset = texts_.size();
     for (;;) {
       if (at_ == text_.size()) return false;
       const char c = text_[at_++];
@@ -100,9 +126,9 @@ class FormatParser {
           break;
         }
       }
-      format_.literals_ += c;
+      texts_ += c;
     }
-    return push({true, {}, offset, format_.literals_.size() - offset});
+    return push({true, {}, offset, texts_.size() - offset});
   }
 
   std::optional<int> number() {
@@ -119,9 +145,9 @@ class FormatParser {
     return static_cast<int>(value);
   }
 
-  bool push(const FormatOp& op) {
-    if (format_.ops_.size() == Format::kMaxOps) return false;
-    format_.ops_.push_back(op);
+  bool push(const Part& part) {
+    if (parts_.size() == Format::kMaxParts) return false;
+    parts_.push_back(part);
     return true;
   }
 
@@ -140,33 +166,44 @@ class FormatParser {
 
   std::string_view text_;
   std::size_t at_ = 0;
-  Format format_;
+  std::vector<Part> parts_;
+  std::string texts_;  // the text of each literal once
 };
 
 std::optional<Format> Format::parse(std::string_view text) {
   return FormatParser(text).parse();
 }
 
-const Format& Format::of(const char* text) {
-  // Format texts are constant data, so a text's address identifies it. A run uses a handful.
-  struct Parsed {
-    const char* text;
-    std::unique_ptr<Format> format;
-  };
-  static std::vector<Parsed> parsed;
-  static const Parsed* last = nullptr;  // statements in a loop use one format over and over
-  if (last != nullptr && last->text == text) return *last->format;
-  for (const Parsed& p : parsed) {
-    if (p.text == text) {
-      last = &p;
-      return *p.format;
-    }
+namespace {
+
+// Format texts are constant data, so a text's address identifies it. A run uses a handful.
+struct Compiled {
+  const char* text;
+  std::unique_ptr<Format> format;
+};
+
+std::vector<Compiled>& compiled() {
+  static std::vector<Compiled> formats;
+  return formats;
+}
+
+}  // namespace
+
+const Format& Format::look_up(const char* text) {
+  std::vector<Compiled>& formats = compiled();
+  const Format* found = nullptr;
+  for (const Compiled& c : formats) {
+    if (c.text == text) found = c.format.get();
   }
-  std::optional<Format> format = parse(text);
-  if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
-  parsed.push_back({text, std::make_unique<Format>(std::move(*format))});
-  last = nullptr;  // the vector may have moved
-  return *parsed.back().format;
+  if (found == nullptr) {
+    std::optional<Format> format = parse(text);
+    if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
+    formats.push_back({text, std::make_unique<Format>(std::move(*format))});
+    found = formats.back().format.get();
+  }
+  last_text_ = text;
+  last_ = found;
+  return *found;
 }
 
 }  // namespace recordio

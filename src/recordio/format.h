@@ -1,12 +1,14 @@
-// Format texts: parsing once into a flat program, and the walk over it that statements share.
+// Format texts: compiled once into data items, and the walk over them that statements share.
 //
-// A format is parsed into a flat list of operations with every repeat count expanded, so the walk
-// is a cursor that performs literals and stops at data items. The walk knows nothing of editing:
-// a statement hands it a context that writes the literals (or skips them, on input) and ends a
-// record when the format starts over.
+// A format is compiled into a flat list of data items with every repeat count expanded; each
+// item carries the literal text the walk meets before it. The walk is a cursor over the items;
+// a statement writes an item's literal before its field, and at its end the literal up to the
+// next item (or the format's last literal). The walk never starts a format over: a statement
+// transfers at most as many items as its format has.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,92 +23,73 @@ struct DataEdit {
   int decimals;  // d
 };
 
-struct FormatOp {
-  bool literal;
-  DataEdit edit;            // for data items
-  std::size_t text_offset;  // for literals: where the text sits in the format's literal pool
-  std::size_t text_length;
+// A data item and the literal text before it (after the previous data item).
+struct DataItem {
+  DataEdit edit;
+  std::uint32_t prefix_offset;  // where the literal text sits in the format's literal pool
+  std::uint32_t prefix_length;
 };
 
 class Format {
  public:
-  // Limits that keep a parsed format small: the operations after expanding repeat counts, and the
-  // width of a numeric field (whose digits are kept whole, for exact conversion).
-  static constexpr std::size_t kMaxOps = 1 << 16;
+  // Limits that keep a compiled format small: data items and literals after expanding repeat
+  // counts, the bytes of literal text, and the width of a numeric field (whose digits are kept
+  // whole, for exact conversion).
+  static constexpr std::size_t kMaxParts = 1 << 16;
+  static constexpr std::size_t kMaxLiteralBytes = 1 << 20;
   static constexpr int kMaxNumericWidth = 256;
 
-  // Parses a format text; nullopt when it is not a valid format.
+  // Compiles a format text; nullopt when it is not a valid format.
   static std::optional<Format> parse(std::string_view text);
-  // The parsed form of a constant format text, parsed on its first use only. A text that does not
-  // parse is fatal ("fmt" / "error in format").
-  static const Format& of(const char* text);
-
-  std::size_t size() const { return ops_.size(); }
-  const FormatOp& op(std::size_t i) const { return ops_[i]; }
-  std::string_view literal(const FormatOp& op) const {
-    return std::string_view(literals_).substr(op.text_offset, op.text_length);
+  // The compiled form of a constant format text, compiled on its first use only. A text that
+  // does not parse is fatal ("fmt" / "error in format"). Statements in a loop use one format
+  // over and over: the last one is at hand.
+  static const Format& of(const char* text) {
+    if (text == last_text_) return *last_;
+    return look_up(text);
   }
-  const FormatOp* begin() const { return ops_.data(); }
-  const FormatOp* end() const { return ops_.data() + ops_.size(); }
-  const char* literal_bytes() const { return literals_.data(); }
-  bool has_data() const { return has_data_; }
-  // Where the walk starts over when items remain at the end of the format: the last group at
-  // the outermost level, or the beginning.
-  std::size_t reversion_point() const { return reversion_; }
+
+  const DataItem* begin() const { return items_.data(); }
+  const DataItem* end() const { return items_.data() + items_.size(); }
+  std::string_view prefix(const DataItem& item) const {
+    return {literals_.data() + item.prefix_offset, item.prefix_length};
+  }
+  // The literal text after the last data item.
+  std::string_view suffix() const { return std::string_view(literals_).substr(suffix_offset_); }
+  bool has_literals() const { return !literals_.empty(); }
 
  private:
   friend class FormatParser;
-  std::vector<FormatOp> ops_;
+  static const Format& look_up(const char* text);
+  static constexpr char kNoText[1] = {};  // no statement's text: nothing compiled yet
+  static inline const char* last_text_ = kNoText;
+  static inline const Format* last_ = nullptr;
+  std::vector<DataItem> items_;
   std::string literals_;
-  std::size_t reversion_ = 0;
-  bool has_data_ = false;
+  std::size_t suffix_offset_ = 0;
 };
 
 // The walk of one statement over its format.
-//
-// Context: void literal(std::string_view text); void end_record();
 class FormatWalk {
  public:
   void start(const Format& format) {
     format_ = &format;
     next_ = format.begin();
     end_ = format.end();
-    literals_ = format.literal_bytes();
   }
 
-  // Performs the literals up to the next data item and returns it. At the end of the format the
-  // record is ended and the walk starts over at the reversion point; nullptr when the format has
-  // no data item at all.
-  template <class Context>
-  const DataEdit* next(Context& context) {
-    for (;;) {
-      if (next_ == end_) {
-        if (!format_->has_data()) return nullptr;
-        context.end_record();
-        next_ = format_->begin() + format_->reversion_point();
-        continue;
-      }
-      const FormatOp& op = *next_++;
-      if (!op.literal) return &op.edit;
-      context.literal(literal(op));
-    }
-  }
-
-  // Performs the literals up to the next data item or the end of the format.
-  template <class Context>
-  void finish(Context& context) {
-    while (next_ != end_ && next_->literal) context.literal(literal(*next_++));
+  const Format& format() const { return *format_; }
+  // The next data item; nullptr when the format has no more.
+  const DataItem* next() { return next_ == end_ ? nullptr : next_++; }
+  // The literal text up to the next data item, or to the end of the format.
+  std::string_view rest() const {
+    return next_ == end_ ? format_->suffix() : format_->prefix(*next_);
   }
 
  private:
-  std::string_view literal(const FormatOp& op) const {
-    return {literals_ + op.text_offset, op.text_length};
-  }
-
   const Format* format_ = nullptr;
-  const FormatOp* next_ = nullptr;
-  const FormatOp* end_ = nullptr;
-  const char* literals_ = nullptr;
+  const DataItem* next_ = nullptr;
+  const DataItem* end_ = nullptr;
 };
 
 }  // namespace recordio

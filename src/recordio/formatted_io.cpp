@@ -1,9 +1,12 @@
-// Formatted READ and WRITE: the statement walks its format and hands each item to an editor.
+// Formatted READ and WRITE: the statement walks its compiled format and hands each item to an
+// editor. A WRITE puts each data item's literal before its field; a READ's format has no
+// literals.
 #include <cstring>
 #include <string_view>
 
-#include "editing.h"
 #include "format.h"
+#include "input_editing.h"
+#include "output_editing.h"
 #include "record_buffer.h"
 #include "recordio.h"
 #include "statement.h"
@@ -11,34 +14,6 @@
 
 namespace recordio {
 namespace {
-
-// What the walk asks of a READ: literals are skipped column for column; starting the format
-// over moves to the next record.
-struct ReadContext {
-  Unit& unit;
-  void literal(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const int c = unit.peek();
-      if (c == kLineEnd || c == kEndOfFile) return;
-      unit.take();
-    }
-  }
-  void end_record() {
-    if (!unit.skip_record()) unit.set_end_flag();
-  }
-};
-
-// What the walk asks of a WRITE: literals go into the record; starting the format over writes
-// the record out and begins the next.
-struct WriteContext {
-  Unit& unit;
-  RecordBuffer& record;
-  void literal(std::string_view text) { record.append(text); }
-  void end_record() {
-    unit.put_record(record.view());
-    record.clear();
-  }
-};
 
 struct FormattedStatement {
   FormatWalk walk;
@@ -51,13 +26,23 @@ FormattedStatement& statement() {
   return current;
 }
 
-const DataEdit& next_edit(const DataEdit* edit) {
-  if (edit == nullptr) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
-  return *edit;
+[[noreturn, gnu::noinline]] void format_error() {
+  fatal("fmt", Failure::runtime(RuntimeError::kFormat));
+}
+
+// The next data item of the statement's format; more items than the format has is fatal.
+const DataItem& next_item(FormatWalk& walk) {
+  const DataItem* item = walk.next();
+  if (item == nullptr) format_error();
+  return *item;
 }
 
 [[noreturn, gnu::noinline]] void mismatch() {
   fatal("fmt", Failure::message("item does not match its edit descriptor"));
+}
+
+[[noreturn, gnu::noinline]] void unsupported_output() {
+  fatal("fmt", Failure::message("formatted output is F editing only"));
 }
 
 [[gnu::noinline]] EditStatus read_text_item(Unit& unit, const DataEdit& edit, char* item,
@@ -80,29 +65,32 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   return 0;
 }
 
-void write_item(RecordBuffer& record, const DataEdit& edit, const char* item, ftnlen len) {
-  const std::size_t width =
-      edit.code == 'A' && edit.width == 0 ? len : static_cast<std::size_t>(edit.width);
-  char* field = record.extend(width);
-  if (edit.code == 'A') {
-    write_characters(field, item, len, width);
-    return;
-  }
+// The item's literal, then its field, at the end of the record.
+[[gnu::always_inline]] inline void write_item(RecordBuffer& record, const Format& format,
+                                              const DataItem& data, const char* item, ftnlen len) {
+  const DataEdit& edit = data.edit;
+  if (edit.code != 'F') unsupported_output();
   if (len != sizeof(float)) mismatch();
   float value;
   std::memcpy(&value, item, sizeof value);
-  if (edit.code == 'F') {
-    write_fixed(field, value, edit.width, edit.decimals);
-  } else {
-    write_exponential(field, value, edit.width, edit.decimals);
+  const std::size_t prefix = data.prefix_length;
+  char* at = record.extend(prefix + static_cast<std::size_t>(edit.width));
+  if (prefix == 1) {
+    *at = format.prefix(data)[0];  // the usual literal: a separator
+  } else if (prefix != 0) {
+    std::memcpy(at, format.prefix(data).data(), prefix);
   }
+  write_fixed(at + prefix, value, edit.width, edit.decimals);
 }
 
 }  // namespace
 
 int s_rsfe(const cilist* c) {
   if (start_statement(*c, c->format, Direction::kReading) == nullptr) return -1;
-  statement().walk.start(Format::of(c->format));
+  const Format& format = Format::of(c->format);
+  // Literals are written by WRITE statements only.
+  if (format.has_literals()) format_error();
+  statement().walk.start(format);
   return 0;
 }
 
@@ -116,12 +104,12 @@ int s_wsfe(const cilist* c) {
 
 namespace {
 
-// Reading and writing are kept apart so that each stays small around its editor.
-[[gnu::noinline]] int write_items(ftnint count, char* item, ftnlen len) {
+// Reading and writing are kept apart so that each stays small around its editor. A WRITE's item
+// loop takes the F editor's common path in with it (in whole-program builds).
+[[gnu::noinline, gnu::flatten]] int write_items(ftnint count, char* item, ftnlen len) {
   FormattedStatement& s = statement();
-  WriteContext context{*state().active, s.record};
   for (ftnint i = 0; i < count; ++i, item += len) {
-    write_item(s.record, next_edit(s.walk.next(context)), item, len);
+    write_item(s.record, s.walk.format(), next_item(s.walk), item, len);
   }
   return 0;
 }
@@ -129,9 +117,8 @@ namespace {
 [[gnu::noinline]] int read_items(ftnint count, char* item, ftnlen len) {
   FormattedStatement& s = statement();
   Unit& unit = *state().active;
-  ReadContext context{unit};
   for (ftnint i = 0; i < count; ++i, item += len) {
-    if (read_item(unit, next_edit(s.walk.next(context)), item, len) != 0) return -1;
+    if (read_item(unit, next_item(s.walk).edit, item, len) != 0) return -1;
   }
   return 0;
 }
@@ -145,8 +132,6 @@ int do_fio(ftnint count, void* addr, ftnlen len) {
 
 int e_rsfe() {
   Unit& unit = *state().active;
-  ReadContext context{unit};
-  statement().walk.finish(context);
   state().format = nullptr;
   if (unit.end_flag() || !unit.skip_record()) {
     unit.set_end_flag();
@@ -158,8 +143,7 @@ int e_rsfe() {
 int e_wsfe() {
   FormattedStatement& s = statement();
   Unit& unit = *state().active;
-  WriteContext context{unit, s.record};
-  s.walk.finish(context);
+  s.record.append(s.walk.rest());
   unit.put_record(s.record.view());
   s.record.clear();
   state().format = nullptr;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "editing.h"
+#include "output_editing.h"
 #include "record_buffer.h"
 #include "recordio.h"
 #include "statement.h"

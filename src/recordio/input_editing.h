@@ -1,30 +1,26 @@
-// The editors: characters of a record into values, and values into the characters of a field.
+// Input editing: the characters of a record into values.
 //
-// Input editors read from a Source, anything with
+// The editors read from a Source, anything with
 //   int peek();   // the next character, kLineEnd at the line end (never consumed), kEndOfFile
 //   void take();  // consumes the ordinary character peek() delivered
 // so they run over a unit's record as well as over a plain string in tests. They report what
 // went wrong and leave the reporting to the statement.
 #pragma once
 
-#include <algorithm>
-#include <array>
 #include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
 
+#include "decimal_conversion.h"
 #include "format.h"
 #include "unit_table.h"
 
 namespace recordio {
 
 enum class EditStatus { kOk, kEndOfFile, kUnexpected };
-
-// --- Input
 
 // Aw into a text item of n bytes. With w >= n, w - n characters are skipped and the next n
 // stored; a line-end mark is stored as a blank. With w < n, w characters are stored and the rest
@@ -51,11 +47,6 @@ EditStatus read_characters(Source& in, char* item, std::size_t n, std::size_t w)
   return EditStatus::kOk;
 }
 
-// The decimal number sign * digits * 10^exponent, converted to double precision correctly
-// rounded and then rounded to single precision. `digits` holds at least one digit, the first one
-// not zero.
-float decimal_to_float(bool negative, const char* digits, int count, long exponent);
-
 // A Source whose upcoming bytes sit in memory can hand them out whole.
 template <class Source>
 concept BufferedSource = requires(Source& s, std::size_t n) {
@@ -75,22 +66,13 @@ struct MemoryCursor {
   void take() { ++at; }
 };
 
-// Powers of ten that double precision holds exactly.
-inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
-  std::array<double, 23> p{};
-  double v = 1.0;
-  for (double& e : p) {
-    e = v;
-    v *= 10.0;
-  }
-  return p;
-}();
-
-// Ew.d or Fw.d into a single-precision item, blanks in the field ignored. Kept out of line: the
-// common field takes the one-pass path, and the statements stay lean around it.
+// Scans an Ew.d or Fw.d field character by character, blanks in the field ignored, into the
+// number it writes. `digits` receives the significant digits (room for
+// Format::kMaxNumericWidth). Kept out of line: the common field takes the one-pass path, and the
+// statements stay lean around it.
 template <class Source>
-[[gnu::noinline]] EditStatus scan_real(Source& in, int w, int d, float& value) {
-  char digits[Format::kMaxNumericWidth];
+[[gnu::noinline]] EditStatus scan_number(Source& in, int w, int d, char* digits,
+                                         DecimalNumber& number) {
   int count = 0;
   std::uint64_t mantissa = 0;  // the first 19 digits as a number
   long correction = -d;
@@ -110,8 +92,9 @@ template <class Source>
     if (count < 19) mantissa = mantissa * 10 + static_cast<std::uint64_t>(digit - '0');
     ++count;
   };
+  // A field without significant digits: zero, whatever its sign.
   const auto zero = [&]() {
-    value = 0.0f;
+    number = DecimalNumber{};
     return EditStatus::kOk;
   };
 
@@ -184,29 +167,18 @@ template <class Source>
     }
   }
   if (count == 0) return zero();
-  if (count <= 15 && correction >= -22 && correction <= 22) {
-    // Both operands exact: one correctly rounded operation gives the correctly rounded double.
-    const auto m = static_cast<double>(mantissa);
-    const double magnitude = correction >= 0
-                                 ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
-                                 : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
-    const auto single = static_cast<float>(magnitude);
-    value = negative ? -single : single;
-    return EditStatus::kOk;
-  }
-  while (digits[count - 1] == '0') {
-    --count;
-    ++correction;
-  }
-  value = decimal_to_float(negative, digits, count, correction);
+  number.mantissa = mantissa;
+  number.power = correction;
+  number.digits = digits;
+  number.digit_count = count;
+  number.negative = negative;
+  number.too_many_digits = count > 19;
   return EditStatus::kOk;
 }
 
 namespace plain {
 
 inline constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
-inline constexpr std::array<std::uint64_t, 9> kScale = {1,      10,      100,      1000,     10000,
-                                                        100000, 1000000, 10000000, 100000000};
 
 // Eight bytes read as a word, the first byte lowest.
 inline std::uint64_t load(const char* at) {
@@ -245,12 +217,57 @@ inline std::uint64_t digits_value(std::uint64_t word, int n) {
 
 }  // namespace plain
 
-// The common field, read in one pass: leading blanks, an optional sign, digits with at most one
-// point and nothing else up to column w, few enough digits for an exact conversion. `available`
-// bytes can be read from `field` (at least w); eight at a time where they reach. Returns false,
-// having stored nothing, for every other field; the full scan reads those. Where it returns true,
-// the value is the one the full scan gives: both convert the same digits and power of ten exactly.
-inline bool read_plain_real(const char* field, std::size_t available, int w, int d, float& value) {
+// A field of 8 to 16 columns whose number sits in its last eight: blanks up to there, then in
+// one word more blanks, an optional sign and 1 to 8 digits with at most one point. Reads the w
+// bytes of the field only. Returns false, having stored nothing, for every other field.
+inline bool parse_plain_tail(const char* field, int w, int d, DecimalNumber& number) {
+  constexpr std::uint64_t kBlanks = plain::kEveryByte * ' ';
+  const int head = w - 8;  // columns before the last eight: 0 to 8
+  if (head > 0) {
+    const std::uint64_t columns = ~std::uint64_t{0} >> (64 - 8 * head);
+    if (((plain::load(field) ^ kBlanks) & columns) != 0) return false;
+  }
+  std::uint64_t word = plain::load(field + head);
+  const std::uint64_t misfit = word ^ kBlanks;
+  if (misfit == 0) return false;  // an all-blank field
+  const int blanks = std::countr_zero(misfit) / 8;
+  word >>= 8 * blanks;  // the rest of the field from its first byte on, zeros after it
+  int count = 8 - blanks;
+  const auto first = static_cast<unsigned char>(word);
+  const bool negative = first == '-';
+  if (negative || first == '+') {
+    word >>= 8;
+    if (--count == 0) return false;
+  }
+  // Takes the first point out; any other character, a second point included, is no digit.
+  int power = -d;
+  const std::uint64_t t = word ^ (plain::kEveryByte * '.');
+  const std::uint64_t points = (t - plain::kEveryByte) & ~t & (plain::kEveryByte * 0x80);
+  if (points != 0) {
+    const int point = std::countr_zero(points) / 8;
+    if (point < count) {
+      const std::uint64_t before = (std::uint64_t{1} << (8 * point)) - 1;
+      word = (word & before) | ((word >> 8) & ~before);
+      if (--count == 0) return false;
+      power = point - count;
+    }
+  }
+  if (plain::leading_digits(word) < count) return false;
+  number.mantissa = plain::digits_value(word, count);
+  number.power = power;
+  number.negative = negative;
+  number.too_many_digits = false;
+  return true;
+}
+
+// The common field, parsed in one pass: leading blanks, an optional sign, at most 19 digits with
+// at most one point and nothing else up to column w. `available` bytes can be read from `field`
+// (at least w); eight at a time where they reach. Returns false, having stored nothing, for
+// every other field; the full scan reads those. Where it returns true, the number is the one the
+// full scan makes of the field (up to leading and trailing zeros, which do not change its value).
+inline bool parse_plain_field(const char* field, std::size_t available, int w, int d,
+                              DecimalNumber& number) {
+  if (w >= 8 && w <= 16 && parse_plain_tail(field, w, d, number)) return true;
   const auto reach = static_cast<int>(available < 1024 ? available : 1024);  // bytes readable
   int i = 0;
   while (i + 8 <= reach) {
@@ -287,7 +304,7 @@ inline bool read_plain_real(const char* field, std::size_t available, int w, int
     while (i < w && static_cast<unsigned>(field[i] - '0') < 10u) {
       mantissa = mantissa * 10 + static_cast<unsigned>(field[i] - '0');
       ++i;
-      ++digit_count;
+      if (++digit_count > 19) return false;
     }
     if (i < w && field[i] == '.') {
       ++i;
@@ -295,56 +312,58 @@ inline bool read_plain_real(const char* field, std::size_t available, int w, int
       while (i < w && static_cast<unsigned>(field[i] - '0') < 10u) {
         mantissa = mantissa * 10 + static_cast<unsigned>(field[i] - '0');
         ++i;
-        ++digit_count;
+        if (++digit_count > 19) return false;
       }
       correction = before - digit_count;
     }
-    if (i != w || digit_count == 0 || digit_count > 15) return false;
+    if (i != w || digit_count == 0) return false;
   }
-  if (correction < -22) return false;
-  const auto m = static_cast<double>(mantissa);
-  const double magnitude = correction >= 0
-                               ? m * kExactPowersOfTen[static_cast<std::size_t>(correction)]
-                               : m / kExactPowersOfTen[static_cast<std::size_t>(-correction)];
-  const auto single = static_cast<float>(magnitude);
-  value = negative && mantissa != 0 ? -single : single;
+  number.mantissa = mantissa;
+  number.power = correction;
+  number.negative = negative;
+  number.too_many_digits = false;
   return true;
 }
 
+// Ew.d or Fw.d into a single-precision item by the full scan, from memory where the field is
+// there whole.
+template <class Source>
+[[gnu::noinline]] EditStatus read_real_scanned(Source& in, int w, int d, float& value) {
+  DecimalNumber number;
+  char digits[Format::kMaxNumericWidth];
+  EditStatus status;
+  if constexpr (BufferedSource<Source>) {
+    const std::string_view bytes = in.buffered();
+    if (bytes.size() > static_cast<std::size_t>(w)) {
+      MemoryCursor cursor{bytes.data()};
+      status = scan_number(cursor, w, d, digits, number);
+      in.skip(static_cast<std::size_t>(cursor.at - bytes.data()));
+    } else {
+      status = scan_number(in, w, d, digits, number);
+    }
+  } else {
+    status = scan_number(in, w, d, digits, number);
+  }
+  if (status == EditStatus::kOk) value = decimal_to_float(number);
+  return status;
+}
+
 // Ew.d or Fw.d into a single-precision item. When the whole field is already in memory, the
-// common field is read in one pass and any other scanned directly, with no refill checks.
+// common field is parsed in one pass and any other scanned directly, with no refill checks;
+// either way the number goes through the one conversion.
 template <class Source>
 EditStatus read_real(Source& in, int w, int d, float& value) {
   if constexpr (BufferedSource<Source>) {
     const std::string_view bytes = in.buffered();
+    DecimalNumber number;
     if (bytes.size() >= static_cast<std::size_t>(w) &&
-        read_plain_real(bytes.data(), bytes.size(), w, d, value)) {
+        parse_plain_field(bytes.data(), bytes.size(), w, d, number)) {
       in.skip(static_cast<std::size_t>(w));
+      value = decimal_to_float(number);
       return EditStatus::kOk;
     }
-    if (bytes.size() > static_cast<std::size_t>(w)) {
-      MemoryCursor cursor{bytes.data()};
-      const EditStatus status = scan_real(cursor, w, d, value);
-      in.skip(static_cast<std::size_t>(cursor.at - bytes.data()));
-      return status;
-    }
   }
-  return scan_real(in, w, d, value);
+  return read_real_scanned(in, w, d, value);
 }
-
-// --- Output
-
-// Fw.d of a single-precision value: exactly w characters at `field`.
-void write_fixed(char* field, float v, int w, int d);
-
-// Ew.d of a single-precision value: exactly w characters at `field`.
-void write_exponential(char* field, float v, int w, int d);
-
-// Aw of a text item of n bytes: exactly w characters at `field` (w = 0 means n).
-void write_characters(char* field, const char* item, std::size_t n, std::size_t w);
-
-// The list-directed text of a float: a blank, a blank or minus sign, then the body ("0." for a
-// zero, otherwise the "%.9G" text with a point made sure of). Returns its length.
-std::size_t list_real_text(float v, char (&text)[32]);
 
 }  // namespace recordio

@@ -1,0 +1,60 @@
+// Decimal numbers into single-precision values: one conversion that every reading path shares.
+//
+// A reader turns a field into a DecimalNumber (sign, significant digits, power of ten) and hands
+// it to decimal_to_float. The value is the decimal number converted to double precision correctly
+// rounded, then rounded to single precision.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace recordio {
+
+// sign * digits * 10^power. The digits are kept as an integer while there are at most 19 of them
+// (`mantissa`); beyond that `too_many_digits` is set and `digits` holds the whole digit string.
+struct DecimalNumber {
+  std::uint64_t mantissa = 0;
+  long power = 0;
+  const char* digits = nullptr;  // the digit string, needed only with too_many_digits
+  int digit_count = 0;
+  bool negative = false;
+  bool too_many_digits = false;
+};
+
+// Powers of ten that double precision holds exactly.
+inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
+  std::array<double, 23> p{};
+  double v = 1.0;
+  for (double& e : p) {
+    e = v;
+    v *= 10.0;
+  }
+  return p;
+}();
+
+// The decimal number in double precision, correctly rounded, by the standard library's exact
+// conversion of its decimal text: for the numbers the fast path of decimal_to_float leaves.
+double exact_decimal_to_double(DecimalNumber n);
+
+// The decimal number as a single-precision value; no significant digit gives +0.
+//
+// A mantissa below 2^53 and a power of ten of at most 22 are both exact in double precision, so
+// one correctly rounded multiplication or division gives the correctly rounded double. Every
+// other number goes through the exact conversion.
+inline float decimal_to_float(const DecimalNumber& n) {
+  if (!n.too_many_digits && n.mantissa == 0) return 0.0f;
+  double magnitude;
+  if (!n.too_many_digits && n.mantissa <= (std::uint64_t{1} << 53) && n.power >= -22 &&
+      n.power <= 22) {
+    const auto m = static_cast<double>(n.mantissa);
+    magnitude = n.power >= 0 ? m * kExactPowersOfTen[static_cast<std::size_t>(n.power)]
+                             : m / kExactPowersOfTen[static_cast<std::size_t>(-n.power)];
+  } else {
+    magnitude = exact_decimal_to_double(n);
+  }
+  const auto single = static_cast<float>(magnitude);
+  return n.negative ? -single : single;
+}
+
+}  // namespace recordio

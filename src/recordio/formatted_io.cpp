@@ -7,24 +7,12 @@
 #include "format.h"
 #include "input_editing.h"
 #include "output_editing.h"
-#include "record_buffer.h"
 #include "recordio.h"
 #include "statement.h"
 #include "terminator.h"
 
 namespace recordio {
 namespace {
-
-struct FormattedStatement {
-  FormatWalk walk;
-  RecordBuffer record;  // the record being written
-};
-
-constinit FormattedStatement current;
-
-FormattedStatement& statement() {
-  return current;
-}
 
 [[noreturn, gnu::noinline]] void format_error() {
   fatal("fmt", Failure::runtime(RuntimeError::kFormat));
@@ -65,8 +53,8 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   return 0;
 }
 
-// The item's literal, then its field, at the end of the record.
-[[gnu::always_inline]] inline void write_item(RecordBuffer& record, const Format& format,
+// The item's literal, then its field, at the end of the record being built.
+[[gnu::always_inline]] inline void write_item(Unit& unit, const Format& format,
                                               const DataItem& data, const char* item, ftnlen len) {
   const DataEdit& edit = data.edit;
   if (edit.code != 'F') unsupported_output();
@@ -74,7 +62,7 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   float value;
   std::memcpy(&value, item, sizeof value);
   const std::size_t prefix = data.prefix_length;
-  char* at = record.extend(prefix + static_cast<std::size_t>(edit.width));
+  char* at = unit.extend_record(prefix + static_cast<std::size_t>(edit.width));
   if (prefix == 1) {
     *at = format.prefix(data)[0];  // the usual literal: a separator
   } else if (prefix != 0) {
@@ -96,10 +84,8 @@ int s_rsfe(const cilist* c) {
 
 int s_wsfe(const cilist* c) {
   start_statement(*c, c->format, Direction::kWriting);
-  FormattedStatement& s = statement();
-  s.walk.start(Format::of(c->format));
-  s.record.clear();
-  return 0;
+  statement().walk.start(Format::of(c->format));
+  return settle(0);
 }
 
 namespace {
@@ -107,47 +93,41 @@ namespace {
 // Reading and writing are kept apart so that each stays small around its editor. A WRITE's item
 // loop takes the F editor's common path in with it (in whole-program builds).
 [[gnu::noinline, gnu::flatten]] int write_items(ftnint count, char* item, ftnlen len) {
-  FormattedStatement& s = statement();
+  Statement& s = statement();
   for (ftnint i = 0; i < count; ++i, item += len) {
-    write_item(s.record, s.walk.format(), next_item(s.walk), item, len);
+    write_item(*s.active, s.walk.format(), next_item(s.walk), item, len);
   }
-  return 0;
+  return settle(0);
 }
 
 [[gnu::noinline]] int read_items(ftnint count, char* item, ftnlen len) {
-  FormattedStatement& s = statement();
-  Unit& unit = *state().active;
+  Statement& s = statement();
+  Unit& unit = *s.active;
   for (ftnint i = 0; i < count; ++i, item += len) {
     if (read_item(unit, next_item(s.walk).edit, item, len) != 0) return -1;
   }
-  return 0;
+  return settle(0);
 }
 
 }  // namespace
 
 int do_fio(ftnint count, void* addr, ftnlen len) {
   auto* item = static_cast<char*>(addr);
-  return state().writing ? write_items(count, item, len) : read_items(count, item, len);
+  return statement().writing ? write_items(count, item, len) : read_items(count, item, len);
 }
 
 int e_rsfe() {
-  Unit& unit = *state().active;
-  state().format = nullptr;
-  if (unit.end_flag() || !unit.skip_record()) {
-    unit.set_end_flag();
-    return -1;
-  }
-  return 0;
+  Statement& s = statement();
+  s.format = nullptr;
+  return end_reading_record(*s.active);
 }
 
 int e_wsfe() {
-  FormattedStatement& s = statement();
-  Unit& unit = *state().active;
-  s.record.append(s.walk.rest());
-  unit.put_record(s.record.view());
-  s.record.clear();
-  state().format = nullptr;
-  return 0;
+  Statement& s = statement();
+  s.active->append_to_record(s.walk.rest());
+  s.active->end_record();
+  s.format = nullptr;
+  return settle(0);
 }
 
 }  // namespace recordio

@@ -59,10 +59,15 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
 }
 
 void open_unit(ftnint number, std::string_view file, Status status) {
-  state().unit = number;
-  Unit& u = units().at(number);
+  statement().unit = number;
+  Unit* const unit = units().at(number);
+  if (unit == nullptr) fatal("open", Failure::runtime(RuntimeError::kUnitNumber));
+  Unit& u = *unit;
   if (file.empty()) fatal("open", Failure::runtime(RuntimeError::kNullName));
-  if (u.connected()) u.close(true);
+  if (u.connected()) {
+    u.close(true);
+    settle(0);
+  }
   u.reset_flags();
   if (const int failure = u.name_file(file)) fatal("open", Failure::system(failure));
   const char* const path = u.path();
@@ -126,9 +131,10 @@ int f_open(const olist* o) {
 
 int f_clos(const cllist* c) {
   // CLOSE keeps the file: the run closes with no status.
-  Unit& u = units().at(c->unit);
-  if (u.connected()) u.close(true);
-  return 0;
+  Unit* u = units().at(c->unit);
+  if (u == nullptr) fatal("close", Failure::runtime(RuntimeError::kUnitNumber));
+  u->close(true);
+  return settle(0);
 }
 
 }  // namespace recordio

@@ -42,6 +42,7 @@ void f_exit() {
   if (done) return;
   done = true;
   units().close_all();
+  settle(0);
 }
 
 void s_copy(char* dest, const char* src, ftnlen dest_len, ftnlen src_len) {
@@ -56,7 +57,10 @@ void s_stop(const char*, ftnlen) {
 }
 
 bool f_at_end(ftnint unit) {
-  return units().at(unit).at_end();
+  Unit* u = units().at(unit);
+  if (u == nullptr) fatal("read", Failure::runtime(RuntimeError::kUnitNumber));
+  const bool at_end = u->at_end();
+  return settle(at_end);
 }
 
 void f_fail(const char* context, const char* text) {

@@ -1,6 +1,12 @@
-// The statement in progress and the runtime state the statements share.
+// The statement in progress: one object holds the current unit, format and direction (which a
+// diagnostic reports), the end-of-file exit, and the position in the format. The record being
+// written is built in place in the unit's buffer.
+//
+// The entry points (s_, do_, e_, f_) are the one place where a failure becomes the fatal path:
+// below them, failures are values.
 #pragma once
 
+#include "format.h"
 #include "recordio.h"
 #include "terminator.h"
 #include "unit_table.h"
@@ -10,28 +16,43 @@ namespace recordio {
 // The format line of a diagnostic shows this while a list-directed statement is current.
 inline constexpr const char* kListIo = "list io";
 
-struct StatementState {
-  ftnint unit = 0;               // the current unit
-  const char* format = nullptr;  // the current format text; nullptr when none is current
-  bool writing = false;          // direction of the last statement
+struct Statement {
+  ftnint unit = 0;               // the current unit's number
+  const char* format = nullptr;  // the current format text, kListIo, or nullptr when none is
+  bool writing = false;          // the direction of the last statement
   bool end_exit = false;         // the statement in progress has an end-of-file exit
   Unit* active = nullptr;        // the unit of the statement in progress
+  FormatWalk walk;               // a formatted statement's position in its format
 };
 
-StatementState& state();
+Statement& statement();
 
 enum class Direction { kReading, kWriting };
 
 // Starts a READ or WRITE: makes its unit and format current, sets the direction and readies the
-// unit (connecting it by default when no OPEN did). Returns nullptr when end of file is met at
-// the start of a statement with an end-of-file exit; without an exit that is fatal.
+// unit. Returns nullptr when end of file is met at the start of a statement with an end-of-file
+// exit; without an exit that is fatal.
 Unit* start_statement(const cilist& c, const char* format, Direction direction);
 
-// End of file met while transferring an item: -1 with an exit, fatal ("fmt") without.
+// End of file met while transferring an item: -1 with an exit, fatal ("fmt") without. A read
+// that failed is reported first: it is not the end of the file.
 int end_of_file_in_transfer();
 
-// The fatal path from a statement's entry point: the failure with the runtime's state, the
-// current unit named when it has a name.
+// The end of a READ: the rest of the record is skipped through its line end. At the end of the
+// file the unit's end flag is set and -1 returned, with or without an exit.
+int end_reading_record(Unit& unit);
+
+// The fatal path: the failure with the statement's state, the current unit named when it has a
+// name.
 [[noreturn]] void fatal(const char* context, Failure failure);
+
+// Reports a failure a unit noted during the call on the fatal path, against that unit;
+// otherwise returns `result`.
+[[noreturn]] void report_unit_failure();
+inline int settle(int result) {
+  if (unit_failed()) [[unlikely]]
+    report_unit_failure();
+  return result;
+}
 
 }  // namespace recordio

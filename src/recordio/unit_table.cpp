@@ -11,7 +11,6 @@
 #include <new>
 #include <utility>
 
-#include "statement.h"
 #include "system_calls.h"
 #include "terminator.h"
 
@@ -44,11 +43,22 @@ UnitTable& units() {
   return storage.table;
 }
 
-Unit& UnitTable::at(ftnint n) {
-  if (n < 0 || n >= kUnitCount) {
-    fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
-  }
-  return units_[n];
+namespace {
+UnitFailure noted;
+}
+
+bool unit_failed() {
+  return noted.context != nullptr;
+}
+
+UnitFailure take_unit_failure() {
+  const UnitFailure f = noted;
+  noted = {};
+  return f;
+}
+
+void Unit::note(const char* context, Failure failure) const {
+  if (noted.context == nullptr) noted = {context, failure, number_};
 }
 
 void UnitTable::preconnect() {
@@ -140,7 +150,7 @@ void Unit::reset_flags() {
   written_.store(false, std::memory_order_relaxed);
 }
 
-void Unit::close(bool cut_failure_fatal) {
+void Unit::close(bool cut_matters) {
   if (!connected_) return;
   flush();
   SignalGuard guard;
@@ -149,24 +159,20 @@ void Unit::close(bool cut_failure_fatal) {
   if (next_ != limit_) drop_read_ahead();
   if (written_.load(std::memory_order_relaxed) && cut_at_close_) {
     const off_t at = system_calls().lseek(fd_, 0, SEEK_CUR);
-    if ((at < 0 || system_calls().ftruncate(fd_, at) != 0) && cut_failure_fatal) {
-      state().unit = number_;
-      fatal("endfile", Failure::runtime(RuntimeError::kTruncate));
+    if ((at < 0 || system_calls().ftruncate(fd_, at) != 0) && cut_matters) {
+      note("endfile", Failure::runtime(RuntimeError::kTruncate));
     }
   }
+  // Some file systems report a failed write only when the file is closed.
   if (named_ && system_calls().close(fd_) != 0 && errno != EINTR) {
-    // Some file systems report a failed write only here.
-    const int failure = errno;
-    connected_ = false;
-    fd_ = -1;
-    state().unit = number_;
-    fatal("close", Failure::system(failure));
+    note("close", Failure::system(errno));
   }
   end_flag_ = false;
   written_.store(false, std::memory_order_relaxed);
   connected_ = false;
   fd_ = -1;
-  give_back_block();
+  // A unit whose CLOSE failed keeps its name for the diagnostic.
+  if (!unit_failed()) give_back_block();
 }
 
 void Unit::close_quietly(bool wait) noexcept {
@@ -185,7 +191,7 @@ void Unit::close_quietly(bool wait) noexcept {
 // --- Reading
 
 void Unit::begin_reading() {
-  if (pending_.load(std::memory_order_relaxed) != 0) flush();
+  if (published_ != 0) flush();
   written_.store(false, std::memory_order_relaxed);
 }
 
@@ -205,7 +211,11 @@ bool Unit::fill() {
       return true;
     }
     if (n == 0) return false;
-    if (errno != EINTR) fatal("read", Failure::system(errno));
+    if (errno != EINTR) {
+      // Not the end of the file: the statement reports it before anything takes it for one.
+      note("read", Failure::system(errno));
+      return false;
+    }
   }
 }
 
@@ -235,10 +245,7 @@ bool Unit::skip_record() {
       return true;
     }
     next_ = limit_;
-    if (!fill()) {
-      end_flag_ = true;
-      return false;
-    }
+    if (!fill()) return false;
   }
 }
 
@@ -260,30 +267,53 @@ void Unit::begin_writing() {
   written_.store(true, std::memory_order_relaxed);
 }
 
-void Unit::put_record(std::string_view record) {
-  std::size_t used = pending_.load(std::memory_order_relaxed);
-  const std::size_t need = record.size() + 1;
-  if (used + need > kBufferSize) {
+char* Unit::extend_record_slow(std::size_t n) {
+  // Makes room: writes out what is published and moves the record to the start of the buffer. A
+  // write that fails is noted, and what it could not write is given up.
+  const auto write_out_or_give_up = [this] {
     flush();
-    used = 0;
+    if (published_ == 0) return;
+    SignalGuard guard;
+    written_out_.store(0, std::memory_order_relaxed);
+    pending_.store(0, std::memory_order_relaxed);
+    published_ = 0;
+  };
+  const std::size_t start = published_;
+  if (start != 0) {
+    write_out_or_give_up();
+    std::memmove(buffer_, buffer_ + start, record_);
   }
-  if (need > kBufferSize) {
+  if (record_ + n >= kBufferSize) {
     // A record longer than the buffer goes out in pieces.
-    for (std::size_t at = 0; at < record.size(); at += kBufferSize) {
-      const std::string_view piece = record.substr(at, kBufferSize);
-      std::memcpy(buffer_, piece.data(), piece.size());
-      pending_.store(piece.size(), std::memory_order_release);
-      flush();
-    }
-    buffer_[0] = '\n';
-    pending_.store(1, std::memory_order_release);
-  } else {
-    if (!record.empty()) std::memcpy(buffer_ + used, record.data(), record.size());
-    buffer_[used + record.size()] = '\n';
-    // Published only once the bytes are in place: a handler sees whole records.
-    std::atomic_signal_fence(std::memory_order_release);
-    pending_.store(used + need, std::memory_order_release);
+    publish(record_);
+    record_ = 0;
+    write_out_or_give_up();
   }
+  char* at = buffer_ + record_;
+  record_ += n;
+  return at;
+}
+
+void Unit::append_to_record(std::string_view text) {
+  while (!text.empty()) {
+    const std::string_view piece = text.substr(0, kBufferSize / 4);
+    std::memcpy(extend_record(piece.size()), piece.data(), piece.size());
+    text.remove_prefix(piece.size());
+  }
+}
+
+void Unit::publish(std::size_t bytes) {
+  // Published only once the bytes are in place: a handler sees whole records.
+  std::atomic_signal_fence(std::memory_order_release);
+  published_ += bytes;
+  pending_.store(published_, std::memory_order_release);
+}
+
+void Unit::end_record() {
+  *extend_record(1) = '\n';
+  const std::size_t length = record_;
+  record_ = 0;
+  publish(length);
   if (flush_each_record_) flush();
 }
 
@@ -317,18 +347,15 @@ bool Unit::write_out(bool wait) noexcept {
   SignalGuard guard;
   written_out_.store(0, std::memory_order_relaxed);
   pending_.store(0, std::memory_order_relaxed);
+  published_ = 0;
   return true;
 }
 
 void Unit::flush() {
-  if (pending_.load(std::memory_order_relaxed) == 0) return;
-  if (!write_out(true)) {
-    // Report against this unit: the failure may surface at CLOSE or at exit, long after the
-    // statement that produced the output.
-    const int failure = errno;
-    state().unit = number_;
-    fatal("write", Failure::system(failure));
-  }
+  if (published_ == 0) return;
+  // Noted against this unit: the failure may surface at CLOSE or at exit, long after the
+  // statement that produced the output.
+  if (!write_out(true)) note("write", Failure::system(errno));
 }
 
 }  // namespace recordio

@@ -9,6 +9,9 @@
 //
 // A connected unit's buffer and name sit in one of a few blocks of static storage: nothing is
 // allocated after start-up, so a memory limit never fails a statement halfway.
+//
+// Nothing here ends the process. A system call that fails is noted as a UnitFailure, and the
+// statement's entry point reports it on the fatal path.
 #pragma once
 
 #include <atomic>
@@ -17,6 +20,7 @@
 #include <string_view>
 
 #include "recordio.h"
+#include "terminator.h"
 
 namespace recordio {
 
@@ -31,6 +35,18 @@ inline constexpr int kEndOfFile = -1;  // the file has ended; the unit's end fla
 inline constexpr int kLineEnd = -2;    // the record's line end (LF or CR LF), left unconsumed
 
 enum class Mode : unsigned char { kReadWrite, kReadOnly, kWriteOnly };
+
+// A failure a unit met: the work that failed ("read", "write", "close", "endfile"), why, and the
+// unit. No context: nothing failed.
+struct UnitFailure {
+  const char* context = nullptr;
+  Failure failure{};
+  int unit = 0;
+};
+
+// The first failure noted since the last one was taken.
+bool unit_failed();
+UnitFailure take_unit_failure();
 
 class Unit {
  public:
@@ -63,8 +79,8 @@ class Unit {
   void reset_flags();
 
   // CLOSE keeping the file: pending output written, a written regular file cut at its position,
-  // a named descriptor closed. A failed cut is fatal only when `cut_failure_fatal`.
-  void close(bool cut_failure_fatal);
+  // a named descriptor closed. A failed cut is noted only when `cut_matters`.
+  void close(bool cut_matters);
   // The same with async-signal-safe calls only, ignoring every failure: for the fatal path and
   // the signal handlers. Without `wait`, output a stream has no room for is given up.
   void close_quietly(bool wait) noexcept;
@@ -85,17 +101,30 @@ class Unit {
   // The bytes read ahead and not yet consumed, and consuming n of them (ordinary characters).
   std::string_view buffered() const { return {next_, static_cast<std::size_t>(limit_ - next_)}; }
   void skip(std::size_t n) { next_ += n; }
-  // Reads and discards through the next line end; false (end flag set) when the file ends first.
+  // Reads and discards through the next line end; false when the file ends first (or a read
+  // fails).
   bool skip_record();
   // True when nothing more can be read; consumes nothing.
   bool at_end();
 
-  // --- Writing: whole records.
+  // --- Writing: the record being built sits in the buffer after the published output, where a
+  // signal handler does not see it until it is ended.
   // Switches to writing in place, keeping the position; sets the written flag.
   void begin_writing();
-  // Appends the record and its line end to the pending output.
-  void put_record(std::string_view record);
-  // Writes out the pending output; a failing write is fatal.
+  // Room for n more bytes (n < kBufferSize / 2) at the end of the record being built.
+  char* extend_record(std::size_t n) {
+    const std::size_t end = published_ + record_;
+    if (end + n < kBufferSize) [[likely]] {
+      record_ += n;
+      return buffer_ + end;
+    }
+    return extend_record_slow(n);
+  }
+  void append_to_record(std::string_view text);
+  std::size_t record_length() const { return record_; }
+  // Ends the record being built with its line end and publishes it for output.
+  void end_record();
+  // Writes out the published output.
   void flush();
 
   // The console is line-buffered when it is a terminal.
@@ -104,7 +133,10 @@ class Unit {
  private:
   friend class UnitTable;
   int peek_slow();
-  bool fill();  // false at the end of the file
+  bool fill();  // false at the end of the file, or when the read fails
+  char* extend_record_slow(std::size_t n);
+  void publish(std::size_t bytes);
+  void note(const char* context, Failure failure) const;
   int take_block();
   void give_back_block();
   // Writes out the published output from where earlier writes stopped; false (errno set) when a
@@ -128,8 +160,11 @@ class Unit {
   // Reading: the unread part of the buffer.
   char* next_ = nullptr;
   char* limit_ = nullptr;
-  // Writing: the bytes of buffer_ published for output, how many of them are already written
-  // out, and whether the last operation wrote.
+  // Writing: the bytes of buffer_ published for output (a copy the statements read, and the one
+  // a signal handler reads), how many of them are already written out, the length of the record
+  // being built after them, and whether the last operation wrote.
+  std::size_t published_ = 0;
+  std::size_t record_ = 0;
   std::atomic<std::size_t> pending_{0};
   std::atomic<std::size_t> written_out_{0};
   std::atomic<bool> written_{false};
@@ -140,15 +175,15 @@ class UnitTable {
   constexpr UnitTable() {
     for (int n = 0; n < kUnitCount; ++n) units_[n].number_ = n;
   }
-  // The unit numbered n; a number outside 0..99 is fatal.
-  Unit& at(ftnint n);
+  // The unit numbered n; nullptr for a number outside 0..99.
+  Unit* at(ftnint n) { return n >= 0 && n < kUnitCount ? &units_[n] : nullptr; }
   Unit& unit(int n) { return units_[n]; }
 
   // Unit 0 to standard error, 5 to standard input, 6 to standard output.
   void preconnect();
   // Writes the console's pending output (before standard input is read, so prompts show).
   void flush_console();
-  // Closes units 0 to 99 in order; a failing write is fatal, a failing cut is not.
+  // Closes units 0 to 99 in order; a failing write is noted, a failing cut is not.
   void close_all();
   void close_all_quietly(bool wait) noexcept;
 

@@ -216,7 +216,7 @@ namespace {
 InProcessRuntime::InProcessRuntime() {
   recordio::use_system_calls(&system_);
   recordio::set_crash_handler(throw_crashed);
-  recordio::state() = {};
+  recordio::statement() = {};
   recordio::f_init();
 }
 

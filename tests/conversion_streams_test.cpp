@@ -1,7 +1,8 @@
 // The whole program where users stream and pipe: component files and outputs that are FIFOs,
-// standard output's own file named as the output.
+// standard output's own file named as the output, and a limit on memory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -259,6 +260,74 @@ TEST(RegressionConsoleOutputOverwritten, APipeReaderThatStopsEndsTheRun) {
   ASSERT_EQ(lines.size(), 20u);
   EXPECT_EQ(lines[17], kNamePrompt.substr(0, kNamePrompt.size() - 1));
   EXPECT_EQ(lines[18] + "\n", numbered_rows(1));
+}
+
+// ---- Regression: an allocation failure crashes outside the runtime ----
+
+// The standard conversion with its address space limited to `kib` KiB.
+ProcessResult run_limited(const ScratchDir& dir, rlim_t kib) {
+  ProcessOptions options;
+  options.cwd = dir.path();
+  options.input = "out.csv\n";
+  options.before_exec = [kib] {
+    const rlimit limit{kib * 1024, kib * 1024};
+    setrlimit(RLIMIT_AS, &limit);
+  };
+  std::filesystem::remove(dir / "out.csv");
+  return run_program(options);
+}
+
+// The system could not even map the program and its libraries: nothing of it ran. (Under the
+// lowest limits the process dies in exec; a little higher the loader gives up with status 127.)
+bool not_loaded(const ProcessResult& r) {
+  return (r.exited() && r.exit_code() == 127) ||
+         (r.signaled() && r.signal() == SIGSEGV && r.out.empty() && r.err.empty());
+}
+
+TEST(RegressionAllocationFailureCrash, EveryLimitEndsInACompleteRunOrTheFatalPath) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address checker maps more memory than any such limit allows";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the address checker maps more memory than any such limit allows";
+#endif
+#endif
+  ScratchDir dir;
+  write_standard(dir);
+  // The smallest limit at which the program is loaded at all, to 16 KiB.
+  rlim_t low = 256, high = 256;
+  while (not_loaded(run_limited(dir, high))) {
+    low = high;
+    high *= 2;
+    ASSERT_LT(high, 1u << 20) << "the program does not start even with 1 GiB";
+  }
+  while (high - low > 16) {
+    const rlim_t mid = (low + high) / 2;
+    (not_loaded(run_limited(dir, mid)) ? low : high) = mid;
+  }
+  // From there up, every run completes exactly or takes the fatal path with the system's text.
+  int completed = 0, refused = 0;
+  for (rlim_t kib = high; kib < high + 2048; kib += 32) {
+    SCOPED_TRACE(std::to_string(kib) + " KiB");
+    const ProcessResult r = run_limited(dir, kib);
+    if (r.exited() && r.exit_code() == 0) {
+      ++completed;
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.out, standard_transcript());
+      EXPECT_EQ(dir.read("out.csv"), kStandardRows);
+      continue;
+    }
+    ++refused;
+    EXPECT_FALSE(not_loaded(r));
+    expect_aborted(r);
+    const std::vector<std::string> err = lines_of(r.err);
+    ASSERT_FALSE(err.empty()) << describe_status(r.status) << "\n" << r.out;
+    EXPECT_NE(err[0].find(": Cannot allocate memory"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
+  }
+  EXPECT_GT(completed, 0) << "no limit in the range let the conversion complete";
+  testing::Test::RecordProperty("lowest_loading_limit_kib", static_cast<int>(high));
+  testing::Test::RecordProperty("runs_refused", refused);
 }
 
 }  // namespace

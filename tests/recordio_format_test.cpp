@@ -124,13 +124,17 @@ TEST(FormatParse, CompilesItemsWithTheLiteralsBeforeThem) {
 }
 
 TEST(FormatParse, RejectsFormatsBeyondTheLimits) {
-  // At most 2^16 data items and literals, and less than a megabyte of literal text.
-  EXPECT_TRUE(Format::parse("(256(256A1))").has_value());
-  EXPECT_FALSE(Format::parse("(256(256A1),A1)").has_value());
-  EXPECT_FALSE(Format::parse("(257(256('x')))").has_value());
-  const std::string half_megabyte = "'" + std::string(1 << 19, 'x') + "'";
-  EXPECT_TRUE(Format::parse("(" + half_megabyte + ")").has_value());
-  EXPECT_FALSE(Format::parse("(3(" + half_megabyte + "))").has_value());
+  // At most 256 data items and literals after expanding repeat counts, and at most 1024 bytes of
+  // literal text: a compiled format sits in fixed storage.
+  EXPECT_TRUE(Format::parse("(16(16A1))").has_value());
+  EXPECT_FALSE(Format::parse("(16(16A1),A1)").has_value());
+  EXPECT_FALSE(Format::parse("(257('x'))").has_value());
+  const std::string kilobyte = "'" + std::string(1024, 'x') + "'";
+  EXPECT_TRUE(Format::parse("(" + kilobyte + ")").has_value());
+  EXPECT_FALSE(Format::parse("(" + kilobyte + ",'y')").has_value());
+  const std::string half = "'" + std::string(512, 'x') + "'";
+  EXPECT_TRUE(Format::parse("(2(" + half + "))").has_value());
+  EXPECT_FALSE(Format::parse("(3(" + half + "))").has_value());
 }
 
 TEST(FormatParse, RejectsMalformedTexts) {

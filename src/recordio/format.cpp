@@ -1,7 +1,7 @@
 #include "format.h"
 
-#include <memory>
-#include <utility>
+#include <cstring>
+#include <span>
 
 #include "statement.h"
 #include "terminator.h"
@@ -34,18 +34,20 @@ class FormatParser {
   std::optional<Format> compile() {
     Format format;
     std::size_t prefix_offset = 0;
-    for (const Part& part : parts_) {
+    for (const Part& part : std::span(parts_, part_count_)) {
       if (part.literal) {
-        if (format.literals_.size() + part.text_length > Format::kMaxLiteralBytes) {
+        if (format.literal_length_ + part.text_length > Format::kMaxLiteralBytes) {
           return std::nullopt;
         }
-        format.literals_.append(texts_, part.text_offset, part.text_length);
+        std::memcpy(format.literals_ + format.literal_length_, texts_ + part.text_offset,
+                    part.text_length);
+        format.literal_length_ += part.text_length;
         continue;
       }
-      format.items_.push_back(
-          {part.edit, static_cast<std::uint32_t>(prefix_offset),
-           static_cast<std::uint32_t>(format.literals_.size() - prefix_offset)});
-      prefix_offset = format.literals_.size();
+      format.items_[format.item_count_++] = {
+          part.edit, static_cast<std::uint32_t>(prefix_offset),
+          static_cast<std::uint32_t>(format.literal_length_ - prefix_offset)};
+      prefix_offset = format.literal_length_;
     }
     format.suffix_offset_ = prefix_offset;
     return format;
@@ -102,9 +104,9 @@ class FormatParser {
   }
 
   bool group(int repeat) {
-    const std::size_t first = parts_.size();
+    const std::size_t first = part_count_;
     if (!list()) return false;
-    const std::size_t last = parts_.size();
+    const std::size_t last = part_count_;
     for (int i = 1; i < repeat; ++i) {
       for (std::size_t k = first; k < last; ++k) {
         if (!push(parts_[k])) return false;
@@ -115,7 +117,7 @@ class FormatParser {
 
   bool literal(char delimiter) {
     ++at_;
-    const std::size_t offset = texts_.size();
+    const std::size_t offset = text_length_;
     for (;;) {
       if (at_ == text_.size()) return false;
       const char c = text_[at_++];
@@ -126,9 +128,10 @@ class FormatParser {
           break;
         }
       }
-      texts_ += c;
+      if (text_length_ == Format::kMaxLiteralBytes) return false;
+      texts_[text_length_++] = c;
     }
-    return push({true, {}, offset, texts_.size() - offset});
+    return push({true, {}, offset, text_length_ - offset});
   }
 
   std::optional<int> number() {
@@ -146,8 +149,8 @@ class FormatParser {
   }
 
   bool push(const Part& part) {
-    if (parts_.size() == Format::kMaxParts) return false;
-    parts_.push_back(part);
+    if (part_count_ == Format::kMaxParts) return false;
+    parts_[part_count_++] = part;
     return true;
   }
 
@@ -166,8 +169,10 @@ class FormatParser {
 
   std::string_view text_;
   std::size_t at_ = 0;
-  std::vector<Part> parts_;
-  std::string texts_;  // the text of each literal once
+  Part parts_[Format::kMaxParts];
+  std::size_t part_count_ = 0;
+  char texts_[Format::kMaxLiteralBytes];  // the text of each literal once
+  std::size_t text_length_ = 0;
 };
 
 std::optional<Format> Format::parse(std::string_view text) {
@@ -176,34 +181,33 @@ std::optional<Format> Format::parse(std::string_view text) {
 
 namespace {
 
-// Format texts are constant data, so a text's address identifies it. A run uses a handful.
+// Format texts are constant data, so a text's address identifies it. A run uses three; the
+// compiled forms live in static storage, and a text beyond them is compiled again into the last
+// place whenever a statement starts with it.
+constexpr std::size_t kCompiledFormats = 8;
 struct Compiled {
-  const char* text;
-  std::unique_ptr<Format> format;
+  const char* text = nullptr;
+  Format format;
 };
-
-std::vector<Compiled>& compiled() {
-  static std::vector<Compiled> formats;
-  return formats;
-}
+Compiled compiled[kCompiledFormats];
+std::size_t compiled_count = 0;
 
 }  // namespace
 
 const Format& Format::look_up(const char* text) {
-  std::vector<Compiled>& formats = compiled();
-  const Format* found = nullptr;
-  for (const Compiled& c : formats) {
-    if (c.text == text) found = c.format.get();
+  Compiled* found = nullptr;
+  for (Compiled& c : std::span(compiled, compiled_count)) {
+    if (c.text == text) found = &c;
   }
   if (found == nullptr) {
     std::optional<Format> format = parse(text);
     if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
-    formats.push_back({text, std::make_unique<Format>(std::move(*format))});
-    found = formats.back().format.get();
+    found = &compiled[compiled_count < kCompiledFormats ? compiled_count++ : kCompiledFormats - 1];
+    *found = {text, *format};
   }
   last_text_ = text;
-  last_ = found;
-  return *found;
+  last_ = &found->format;
+  return found->format;
 }
 
 }  // namespace recordio

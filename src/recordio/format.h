@@ -10,9 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace recordio {
 
@@ -32,11 +30,11 @@ struct DataItem {
 
 class Format {
  public:
-  // Limits that keep a compiled format small: data items and literals after expanding repeat
-  // counts, the bytes of literal text, and the width of a numeric field (whose digits are kept
-  // whole, for exact conversion).
-  static constexpr std::size_t kMaxParts = 1 << 16;
-  static constexpr std::size_t kMaxLiteralBytes = 1 << 20;
+  // Limits that keep a compiled format in fixed storage, so that compiling one allocates
+  // nothing: data items and literals after expanding repeat counts, the bytes of literal text,
+  // and the width of a numeric field (whose digits are kept whole, for exact conversion).
+  static constexpr std::size_t kMaxParts = 256;
+  static constexpr std::size_t kMaxLiteralBytes = 1024;
   static constexpr int kMaxNumericWidth = 256;
 
   // Compiles a format text; nullopt when it is not a valid format.
@@ -49,14 +47,16 @@ class Format {
     return look_up(text);
   }
 
-  const DataItem* begin() const { return items_.data(); }
-  const DataItem* end() const { return items_.data() + items_.size(); }
+  const DataItem* begin() const { return items_; }
+  const DataItem* end() const { return items_ + item_count_; }
   std::string_view prefix(const DataItem& item) const {
-    return {literals_.data() + item.prefix_offset, item.prefix_length};
+    return {literals_ + item.prefix_offset, item.prefix_length};
   }
   // The literal text after the last data item.
-  std::string_view suffix() const { return std::string_view(literals_).substr(suffix_offset_); }
-  bool has_literals() const { return !literals_.empty(); }
+  std::string_view suffix() const {
+    return {literals_ + suffix_offset_, literal_length_ - suffix_offset_};
+  }
+  bool has_literals() const { return literal_length_ != 0; }
 
  private:
   friend class FormatParser;
@@ -64,8 +64,10 @@ class Format {
   static constexpr char kNoText[1] = {};  // no statement's text: nothing compiled yet
   static inline const char* last_text_ = kNoText;
   static inline const Format* last_ = nullptr;
-  std::vector<DataItem> items_;
-  std::string literals_;
+  DataItem items_[kMaxParts];
+  std::size_t item_count_ = 0;
+  char literals_[kMaxLiteralBytes];
+  std::size_t literal_length_ = 0;
   std::size_t suffix_offset_ = 0;
 };
 

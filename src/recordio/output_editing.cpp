@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "decimal_conversion.h"
+#include "format.h"
 
 namespace recordio {
 namespace {
@@ -160,14 +160,21 @@ bool short_fixed_text(float v, int d, char* end, FixedText& t) {
 // rounds as printf's "%#.*f" does, or the text of an infinity or a NaN.
 [[gnu::noinline]] void write_fixed_other(char* field, float v, int w, int d) {
   const auto room = static_cast<std::size_t>(w);
-  // The largest finite magnitude has 39 digits before the point.
-  std::string buffer(room + static_cast<std::size_t>(d) + 48, ' ');
-  char* const text = buffer.data() + room;
+  if (std::isfinite(v) && d >= w) {
+    // The point and d digits, even with the leading "0" dropped, are wider than the field.
+    std::memset(field, '*', room);
+    return;
+  }
+  // The field's width of blanks, then the text: the largest finite magnitude has 39 digits
+  // before the point, and d < w <= kMaxNumericWidth digits follow it.
+  char buffer[2 * Format::kMaxNumericWidth + 48];
+  std::memset(buffer, ' ', room);
+  char* const text = buffer + room;
   std::size_t length;
   bool minus;
   if (std::isfinite(v)) {
     const std::to_chars_result r =
-        std::to_chars(text, buffer.data() + buffer.size(), static_cast<double>(std::fabs(v)),
+        std::to_chars(text, buffer + sizeof buffer, static_cast<double>(std::fabs(v)),
                       std::chars_format::fixed, d);
     length = static_cast<std::size_t>(r.ptr - text);
     if (d == 0) text[length++] = '.';

@@ -222,6 +222,7 @@ InProcessRuntime::InProcessRuntime() {
 
 InProcessRuntime::~InProcessRuntime() {
   recordio::units().close_all_quietly(false);
+  (void)recordio::take_unit_failure();
   recordio::set_crash_handler(nullptr);
   recordio::use_system_calls(nullptr);
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -104,6 +106,72 @@ TEST(PlainField, LeavesEveryOtherFieldToTheFullScan) {
     EXPECT_FALSE(parse_plain_field(memory.data(), memory.size(), w, 4, number))
         << '"' << text << '"';
     EXPECT_EQ(number.mantissa, 42u) << "stored nothing for \"" << text << '"';
+  }
+}
+
+// A ten-column field of the data records' usual shape, "%10.4f"-like, with its columns now and
+// then swapped for a sign, a blank, a point or a letter in the wrong place.
+std::string four_decimal_field(std::mt19937_64& rng) {
+  static constexpr char kStray[] = " -+.eE,x0";
+  char text[16];
+  const double magnitude =
+      std::ldexp(static_cast<double>(rng() % 100000000), -static_cast<int>(rng() % 30));
+  std::snprintf(text, sizeof text, "%10.4f", rng() % 2 ? magnitude : -magnitude);
+  std::string field = text;
+  if (field.size() != 10) field = "   -0.0001";
+  for (int k = static_cast<int>(rng() % 3); k > 0; --k) {
+    field[rng() % 10] = kStray[rng() % (sizeof kStray - 1)];
+  }
+  return field;
+}
+
+TEST(FourDecimalField, AgreesWithTheFullScanWheneverItReadsAField) {
+  std::mt19937_64 rng(20261209);
+  int accepted = 0;
+  constexpr int kFields = 200000;
+  for (int n = 0; n < kFields; ++n) {
+    const std::string field = four_decimal_field(rng);
+    const int d = static_cast<int>(rng() % 8);
+    float value;
+    if (!parse_four_decimals(field.data(), value)) continue;
+    ++accepted;
+    const ScanResult expected = full_scan(field, 10, d);
+    ASSERT_EQ(expected.status, EditStatus::kOk) << '"' << field << '"';
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(value), expected.bits) << '"' << field << "\" d=" << d;
+  }
+  EXPECT_GT(accepted, kFields / 4);
+}
+
+TEST(FourDecimalField, ReadsItsShapeAndLeavesEveryOtherField) {
+  struct Case {
+    const char* field;
+    bool read;
+    float value;
+  };
+  const Case cases[] = {
+      {"   -2.2377", true, -2.2377f}, {" 1234.5678", true, 1234.5678f},
+      {"    +.0001", true, 0.0001f},  {"     .1234", true, 0.1234f},
+      {"   -0.0000", true, 0.0f},  // no significant digit: a positive zero
+      {"-1234.5678", false, 0},    // column 1 holds the sign
+      {"12345.6789", false, 0},    // column 1 holds a digit
+      {"     .-123", false, 0},    // a sign after the point is an exponent's
+      {"  - 1.2345", false, 0},    // a blank after the sign
+      {"  +-1.2345", false, 0},    // two signs
+      {"   1.23456", false, 0},    // the point elsewhere
+      {"   1.2E+04", false, 0},    // an exponent
+      {"   1.2 345", false, 0},    // a blank among the decimals
+      {"    1.234 ", false, 0},    // a trailing blank
+  };
+  for (const Case& c : cases) {
+    float value = 42.0f;
+    EXPECT_EQ(parse_four_decimals(c.field, value), c.read) << '"' << c.field << '"';
+    if (c.read) {
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(value), std::bit_cast<std::uint32_t>(c.value))
+          << '"' << c.field << '"';
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(value), full_scan(c.field, 10, 4).bits);
+    } else {
+      EXPECT_EQ(value, 42.0f) << "stored nothing for \"" << c.field << '"';
+    }
   }
 }
 

@@ -45,6 +45,10 @@ int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   } else {
     if (len != sizeof(float)) mismatch();
     float value;
+    if (edit.width == kCommonWidth && read_common_field(unit, edit.decimals, value)) {
+      std::memcpy(item, &value, sizeof value);
+      return 0;
+    }
     status = read_real(unit, edit.width, edit.decimals, value);
     if (status == EditStatus::kOk) std::memcpy(item, &value, sizeof value);
   }

@@ -348,6 +348,54 @@ template <class Source>
   return status;
 }
 
+// The shape nearly every field of a data record has: ten columns, the point in column 6 with
+// four digits after it, and before it blanks, an optional sign and at most four digits, column 1
+// blank ("   -2.2377", "  123.4567"). Its eight digit columns (2 to 5 and 7 to 10) are read as
+// one word, blanks and the sign counting as zeros, and the value is the correctly rounded
+// quotient of that integer and 10^4, as the one conversion makes it. False, having stored
+// nothing, for any other field.
+[[gnu::always_inline]] inline bool parse_four_decimals(const char* field, float& value) {
+  constexpr std::uint64_t kBlanks = plain::kEveryByte * ' ';
+  constexpr std::uint64_t kZeros = plain::kEveryByte * '0';
+  if (field[0] != ' ' || field[5] != '.') return false;
+  std::uint64_t word = plain::load(field + 1) & 0xFFFFFFFFu;
+  word |= (plain::load(field + 6) & 0xFFFFFFFFu) << 32;
+  // Leading blanks, at most the four of columns 2 to 5, then an optional sign among them.
+  const int blanks = std::countr_zero((word ^ kBlanks) | (std::uint64_t{1} << 32)) / 8;
+  const auto first = blanks < 4 ? static_cast<unsigned char>(word >> (8 * blanks)) : '0';
+  const bool negative = first == '-';
+  const int lead = blanks + ((negative || first == '+') ? 1 : 0);
+  const std::uint64_t lead_bytes = (std::uint64_t{1} << (8 * lead)) - 1;
+  word = (word & ~lead_bytes) | (kZeros & lead_bytes);
+  if (plain::leading_digits(word) != 8) return false;
+  const std::uint64_t digits = plain::digits_value(word, 8);
+  // No significant digit: zero, whatever the sign.
+  if (digits == 0) {
+    value = 0.0f;
+    return true;
+  }
+  const auto single = static_cast<float>(static_cast<double>(digits) / 1e4);
+  value = negative ? -single : single;
+  return true;
+}
+
+// The fields of a data record are ten columns wide: a field of that width, in memory whole,
+// whose number sits in its last eight columns (as it does in every data record written with
+// four decimals) is parsed with the width built in. False, having consumed nothing, for every
+// other field.
+inline constexpr int kCommonWidth = 10;
+[[gnu::always_inline]] inline bool read_common_field(Unit& unit, int d, float& value) {
+  const std::string_view bytes = unit.buffered();
+  if (bytes.size() < kCommonWidth) return false;
+  if (!parse_four_decimals(bytes.data(), value)) {
+    DecimalNumber number;
+    if (!parse_plain_tail(bytes.data(), kCommonWidth, d, number)) return false;
+    value = decimal_to_float(number);
+  }
+  unit.skip(kCommonWidth);
+  return true;
+}
+
 // Ew.d or Fw.d into a single-precision item. When the whole field is already in memory, the
 // common field is parsed in one pass and any other scanned directly, with no refill checks;
 // either way the number goes through the one conversion.

@@ -38,17 +38,15 @@ const DataItem& next_item(FormatWalk& walk) {
   return read_characters(unit, item, len, edit.width == 0 ? len : static_cast<ftnlen>(edit.width));
 }
 
-int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
+// Every item but the common field. Kept out of line: the item loop stays small around the
+// common field's reader.
+[[gnu::noinline]] int read_item(Unit& unit, const DataEdit& edit, char* item, ftnlen len) {
   EditStatus status;
   if (edit.code == 'A') {
     status = read_text_item(unit, edit, item, len);
   } else {
     if (len != sizeof(float)) mismatch();
     float value;
-    if (edit.width == kCommonWidth && read_common_field(unit, edit.decimals, value)) {
-      std::memcpy(item, &value, sizeof value);
-      return 0;
-    }
     status = read_real(unit, edit.width, edit.decimals, value);
     if (status == EditStatus::kOk) std::memcpy(item, &value, sizeof value);
   }
@@ -108,7 +106,14 @@ namespace {
   Statement& s = statement();
   Unit& unit = *s.active;
   for (ftnint i = 0; i < count; ++i, item += len) {
-    if (read_item(unit, next_item(s.walk).edit, item, len) != 0) return -1;
+    const DataEdit& edit = next_item(s.walk).edit;
+    float value;
+    if (edit.width == kCommonWidth && edit.code != 'A' && len == sizeof value &&
+        read_common_field(unit, value)) {
+      std::memcpy(item, &value, sizeof value);
+      continue;
+    }
+    if (read_item(unit, edit, item, len) != 0) return -1;
   }
   return settle(0);
 }

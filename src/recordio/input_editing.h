@@ -379,19 +379,13 @@ template <class Source>
   return true;
 }
 
-// The fields of a data record are ten columns wide: a field of that width, in memory whole,
-// whose number sits in its last eight columns (as it does in every data record written with
-// four decimals) is parsed with the width built in. False, having consumed nothing, for every
-// other field.
+// The fields of a data record are ten columns wide: a field of that width, in memory whole and
+// of the usual shape, is read straight from the unit's buffer. False, having consumed nothing,
+// for every other field.
 inline constexpr int kCommonWidth = 10;
-[[gnu::always_inline]] inline bool read_common_field(Unit& unit, int d, float& value) {
+[[gnu::always_inline]] inline bool read_common_field(Unit& unit, float& value) {
   const std::string_view bytes = unit.buffered();
-  if (bytes.size() < kCommonWidth) return false;
-  if (!parse_four_decimals(bytes.data(), value)) {
-    DecimalNumber number;
-    if (!parse_plain_tail(bytes.data(), kCommonWidth, d, number)) return false;
-    value = decimal_to_float(number);
-  }
+  if (bytes.size() < kCommonWidth || !parse_four_decimals(bytes.data(), value)) return false;
   unit.skip(kCommonWidth);
   return true;
 }

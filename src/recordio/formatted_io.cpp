@@ -70,7 +70,13 @@ const DataItem& next_item(FormatWalk& walk) {
   } else if (prefix != 0) {
     std::memcpy(at, format.prefix(data).data(), prefix);
   }
-  write_fixed(at + prefix, value, edit.width, edit.decimals);
+  char* const field = at + prefix;
+  if (edit.decimals == 3) {
+    // The rows' fields.
+    if (edit.width == 10 && write_three_decimals<10>(field, value)) return;
+    if (edit.width == 7 && write_three_decimals<7>(field, value)) return;
+  }
+  write_fixed(field, value, edit.width, edit.decimals);
 }
 
 }  // namespace
@@ -90,21 +96,18 @@ int s_wsfe(const cilist* c) {
   return settle(0);
 }
 
-namespace {
-
-// Reading and writing are kept apart so that each stays small around its editor. A WRITE's item
-// loop takes the F editor's common path in with it (in whole-program builds).
-[[gnu::noinline, gnu::flatten]] int write_items(ftnint count, char* item, ftnlen len) {
-  Statement& s = statement();
-  for (ftnint i = 0; i < count; ++i, item += len) {
-    write_item(*s.active, s.walk.format(), next_item(s.walk), item, len);
-  }
-  return settle(0);
-}
-
-[[gnu::noinline]] int read_items(ftnint count, char* item, ftnlen len) {
+int do_fio(ftnint count, void* addr, ftnlen len) {
+  // One call per item: the common field and the rows' fields are edited here, in line; every
+  // other item goes to an editor out of line.
   Statement& s = statement();
   Unit& unit = *s.active;
+  auto* item = static_cast<char*>(addr);
+  if (s.writing) {
+    for (ftnint i = 0; i < count; ++i, item += len) {
+      write_item(unit, s.walk.format(), next_item(s.walk), item, len);
+    }
+    return settle(0);
+  }
   for (ftnint i = 0; i < count; ++i, item += len) {
     const DataEdit& edit = next_item(s.walk).edit;
     float value;
@@ -118,13 +121,6 @@ namespace {
   return settle(0);
 }
 
-}  // namespace
-
-int do_fio(ftnint count, void* addr, ftnlen len) {
-  auto* item = static_cast<char*>(addr);
-  return statement().writing ? write_items(count, item, len) : read_items(count, item, len);
-}
-
 int e_rsfe() {
   Statement& s = statement();
   s.format = nullptr;
@@ -133,7 +129,8 @@ int e_rsfe() {
 
 int e_wsfe() {
   Statement& s = statement();
-  s.active->append_to_record(s.walk.rest());
+  const std::string_view rest = s.walk.rest();
+  if (!rest.empty()) s.active->append_to_record(rest);
   s.active->end_record();
   s.format = nullptr;
   return settle(0);

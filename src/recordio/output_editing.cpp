@@ -13,6 +13,8 @@
 namespace recordio {
 namespace {
 
+using namespace digit_tables;
+
 constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
   std::array<std::uint64_t, 20> p{};
   std::uint64_t v = 1;
@@ -22,47 +24,6 @@ constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
   }
   return p;
 }();
-
-// "00" to "99", for writing digits two at a time.
-constexpr std::array<char, 200> kDigitPairs = [] {
-  std::array<char, 200> p{};
-  for (int i = 0; i < 100; ++i) {
-    p[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    p[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
-  }
-  return p;
-}();
-
-// ".000" to ".999": the point and fraction of the three-decimal fields in one move.
-constexpr std::array<std::array<char, 4>, 1000> kPointAndThreeDecimals = [] {
-  std::array<std::array<char, 4>, 1000> t{};
-  for (int i = 0; i < 1000; ++i) {
-    auto& e = t[static_cast<std::size_t>(i)];
-    e = {'.', static_cast<char>('0' + i / 100), static_cast<char>('0' + i / 10 % 10),
-         static_cast<char>('0' + i % 10)};
-  }
-  return t;
-}();
-
-void put_pair(char* at, std::uint64_t v) {
-  std::memcpy(at, &kDigitPairs[static_cast<std::size_t>(2 * v)], 2);
-}
-
-// Writes the decimal digits of v backwards, ending just before `end`; returns the first digit.
-char* digits_backwards(char* end, std::uint64_t v) {
-  while (v >= 100) {
-    end -= 2;
-    put_pair(end, v % 100);
-    v /= 100;
-  }
-  if (v >= 10) {
-    end -= 2;
-    put_pair(end, v);
-  } else {
-    *--end = static_cast<char>('0' + v);
-  }
-  return end;
-}
 
 // Exactly `count` digits of v (leading zeros kept), ending just before `end`.
 char* fixed_digits_backwards(char* end, std::uint64_t v, int count) {
@@ -129,7 +90,6 @@ struct FixedText {
 constexpr std::size_t kShortText = 32;
 constexpr int kShortWidth = 32;
 constexpr int kShortDecimals = 8;
-constexpr double kTwoTo52 = 4503599627370496.0;
 
 // The "%#.*f" text of |v| for d <= 8 when |v| * 10^d is below 2^52, built to end just before
 // `end`. The product is exact in double precision (24 bits of the float and at most 27 of 10^8),
@@ -193,43 +153,9 @@ bool short_fixed_text(float v, int d, char* end, FixedText& t) {
   place_fixed(field, w, {text, length, minus});
 }
 
-// Fw.3 for 6 <= w <= 16, the widths of the rows' fields, written straight into the field: the
-// value rounded as the short path rounds it, the point and decimals from one table entry, the
-// digits before the point from the pair table, blanks and the sign around them. The leading "0"
-// of a magnitude below 1 always fits at these widths. False, having written nothing, when the
-// text does not fit (asterisks), or for a huge value, an infinity or a NaN.
-[[gnu::always_inline]] inline bool write_three_decimals(char* field, float v, int w) {
-  const double scaled = std::fabs(static_cast<double>(v)) * 1000.0;
-  if (!(scaled < 1e15)) return false;
-  const auto n =
-      static_cast<std::uint64_t>(static_cast<std::int64_t>((scaled + kTwoTo52) - kTwoTo52));
-  const std::uint64_t whole = n / 1000;
-  const bool minus = std::signbit(v) && n != 0;
-  const int digits = whole < 10 ? 1 : whole < 100 ? 2 : whole < 1000 ? 3 : 4 + (whole >= 10000);
-  if (whole >= 100000 || digits + 4 + (minus ? 1 : 0) > w) return false;
-  constexpr char kBlanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-  if (w >= 8) {
-    std::memcpy(field, kBlanks, 8);
-    std::memcpy(field + w - 8, kBlanks, 8);
-  } else {
-    std::memcpy(field, kBlanks, 4);
-    std::memcpy(field + w - 4, kBlanks, 4);
-  }
-  char* p = field + w - 4;
-  std::memcpy(p, kPointAndThreeDecimals[n - whole * 1000].data(), 4);
-  if (digits == 1) {
-    *--p = static_cast<char>('0' + whole);
-  } else {
-    p = digits_backwards(p, whole);
-  }
-  if (minus) p[-1] = '-';
-  return true;
-}
-
 }  // namespace
 
 void write_fixed(char* field, float v, int w, int d) {
-  if (d == 3 && w >= 6 && w <= 16 && write_three_decimals(field, v, w)) return;
   if (d <= kShortDecimals && w <= kShortWidth) {
     char buffer[kShortText];
     std::memset(buffer, ' ', sizeof buffer);

@@ -16,13 +16,18 @@ Unit* start_statement(const cilist& c, const char* format, Direction direction) 
   s.format = format;
   s.writing = direction == Direction::kWriting;
   s.end_exit = c.end != 0;
-  Unit* u = units().at(c.unit);
-  if (u == nullptr) fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
-  if (!u->connected()) {
-    // The run reads and writes only the standard streams and the units it has opened.
-    fatal(s.writing ? "write start" : "read start", Failure::message("unit not connected"));
+  Unit* u = s.active;
+  if (u == nullptr || c.unit != s.active_number || !u->connected()) {
+    s.active_number = -1;
+    u = units().at(c.unit);
+    if (u == nullptr) fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
+    if (!u->connected()) {
+      // The run reads and writes only the standard streams and the units it has opened.
+      fatal(s.writing ? "write start" : "read start", Failure::message("unit not connected"));
+    }
+    s.active = u;
+    s.active_number = c.unit;
   }
-  s.active = u;
   if (s.writing) {
     if (u->mode() == Mode::kReadOnly) {
       fatal("write start", Failure::runtime(RuntimeError::kCantWrite));

@@ -23,6 +23,8 @@ struct Statement {
   bool end_exit = false;         // the statement in progress has an end-of-file exit
   Unit* active = nullptr;        // the unit of the statement in progress
   FormatWalk walk;               // a formatted statement's position in its format
+  ftnint active_number = -1;     // the number of `active`: a statement on the same unit, still
+                                 // connected, need not look it up again
 };
 
 Statement& statement();

@@ -1,38 +1,33 @@
 // Arbitrary bytes as a component file, read by both header plans through the real runtime and
 // compared with a model of the reading written here from the reader's rules: which records are
 // skipped and echoed, what each data field stores (the E reference of reference.h), the counts
-// i, in and nt, the console lines, and which failure ends the run.
+// i, in, j and nt, the console lines, and which failure ends the run with which diagnostic.
 //
-// An input the model expects to read through is read in this process, so that the fuzzer sees
-// the runtime's coverage; the sample arrays sit in guard values and every element the model does
-// not expect to be stored must keep its guard. An input the model expects to fail is read in a
-// child process, which must end by the runtime's abort with the expected first diagnostic line; a
-// child that ends any other way (another signal, an exit, a sanitizer report) is a failure.
-//
-// The children are forked by a small process of their own, itself forked once at start-up: a
-// fork copies the page tables of the process that forks, and the fuzzer's own process grows.
-#include <fcntl.h>
+// Every reading runs in this process, over the fake of the system calls: the file lives in the
+// fake, the console and standard error are captured there, and the fatal path unwinds back here
+// through the crash handler. The sample arrays sit in guard values, and every element and
+// variable the model does not expect to be stored must keep its guard, whether the reading reads
+// through or fails. Each reading starts from a runtime reset as the process entry leaves it, and
+// must leave no unit connected, no descriptor open and the signal mask as it found it.
 #include <signal.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "conversion/run.h"
+#include "recordio/statement.h"
 #include "recordio/unit_table.h"
 #include "reference.h"
+#include "support/fake_system.h"
 
 namespace {
+
+using testing_support::Crashed;
+using testing_support::InProcessRuntime;
 
 // Larger than the unit's 64 KiB buffer, so that a record (or a CR LF pair) can straddle a refill.
 constexpr std::size_t kMaxInput = 96 * 1024;
@@ -45,30 +40,44 @@ constexpr int kHeaderSkip2 = 26;
 constexpr int kLineLength = 80;
 
 constexpr std::uint32_t kGuardWord = 0x7fa5a5a5u;  // a quiet NaN, which no E field reads as
+// A count the reading never set still holds the guard.
+constexpr auto kUntouched = static_cast<std::int32_t>(kGuardWord);
+
+// The component file's name, in the fake only.
+constexpr char kFileName[] = "QRV-N00-1.txt";
 
 // ---------------------------------------------------------------------------------------------
 // The model.
 
 struct Expectation {
   bool fails = false;
-  std::string diagnostic;       // the first line of the fatal diagnostic
-  bool data_format = false;     // the diagnostic names the data format
+  std::string diagnostic;       // every line of the fatal diagnostic; empty when none
   bool in_common_part = false;  // the failure comes within the records both plans treat alike
   std::string console;          // every console line, each ended by a line end
+  bool echoed = false;          // a line was echoed
   std::string line;             // the last line echoed
-  int i = 0;
-  int in = 0;
-  int nt = 0;
+  std::int32_t i = kUntouched;
+  std::int32_t in = kUntouched;
+  std::int32_t j = kUntouched;
+  std::int32_t nt = kUntouched;
   std::vector<float> stored;  // the values of elements 1, 2, ... that the reading stores
+  // The item whose transfer failed, when the failure came within an item: what it holds then is
+  // no result of the reading, which ends there. Either the line, or the element after those
+  // stored.
+  bool line_in_transfer = false;
+  bool sample_in_transfer = false;
 };
 
 Expectation predict(const fuzzref::Text& text, bool plan_b) {
   Expectation e;
   std::size_t pos = 0;
   bool ended = false;  // the unit has met the end of the file
-  const auto fail = [&](const char* diagnostic) {
+  // A failure of a READ on the file's unit, whose statement used `format`.
+  const auto fail = [&](const char* first_line, const char* format) {
     e.fails = true;
-    e.diagnostic = diagnostic;
+    e.diagnostic = std::string(first_line) + "\napparent state: unit 11 named " + kFileName +
+                   "\nlast format: " + format +
+                   "\nlately reading sequential formatted external IO\n";
     return false;
   };
   const auto to_next_record = [&](std::size_t from) {
@@ -83,15 +92,19 @@ Expectation predict(const fuzzref::Text& text, bool plan_b) {
   };
   // An item-less list-directed READ, without an end-of-file exit.
   const auto skip = [&] {
-    if (ended) return fail("read start: end of file");
+    if (ended) return fail("read start: end of file", "list io");
     to_next_record(pos);
     return true;
   };
   // READ "(a80)" and its echo on the console.
   const auto echo = [&] {
-    if (ended) return fail("read start: end of file");
+    if (ended) return fail("read start: end of file", "(a80)");
     const fuzzref::TextField f = fuzzref::read_a(text, pos, kLineLength, kLineLength);
-    if (f.outcome != fuzzref::Outcome::kValue) return fail("fmt: end of file");
+    if (f.outcome != fuzzref::Outcome::kValue) {
+      e.line_in_transfer = true;
+      return fail("fmt: end of file", "(a80)");
+    }
+    e.echoed = true;
     e.line = f.item;
     to_next_record(f.next);
     e.console += " " + f.item + "\n";
@@ -109,36 +122,35 @@ Expectation predict(const fuzzref::Text& text, bool plan_b) {
   e.in_common_part = false;
   if (plan_b && !echo()) return e;
 
-  int i = 0;
-  for (;; ++i) {
-    e.in = kFields * i + 1;
+  for (e.i = 0;; ++e.i) {
+    e.in = kFields * e.i + 1;
     if (ended) break;
     // One record beyond the arrays is read, and its values dropped; a file that goes on after it
     // is refused.
     if (e.in > kSamples + kFields) {
       if (pos >= text.size()) break;
-      fail("read: more than 4125 data records");
+      fail("read: more than 4125 data records", "(8E10.4)");
       return e;
     }
     bool abandoned = false;
-    for (int j = 0; j < kFields && !abandoned; ++j) {
+    for (e.j = 0; e.j < kFields; ++e.j) {
       const fuzzref::RealField f = fuzzref::read_e(text, pos, 10, 4);
       if (f.outcome == fuzzref::Outcome::kEndOfFile) {
         abandoned = true;
-      } else if (f.outcome == fuzzref::Outcome::kError) {
-        e.data_format = true;
-        fail("fmt: read unexpected character");
-        return e;
-      } else {
-        if (e.in <= kSamples) e.stored.push_back(f.value);
-        pos = f.next;
+        break;
       }
+      if (f.outcome == fuzzref::Outcome::kError) {
+        e.sample_in_transfer = e.in <= kSamples;
+        fail("fmt: read unexpected character", "(8E10.4)");
+        return e;
+      }
+      if (e.in <= kSamples) e.stored.push_back(f.value);
+      pos = f.next;
     }
     // A record counts only when it is read through its line end.
     if (abandoned || !to_next_record(pos)) break;
   }
-  e.i = i;
-  e.nt = kFields * i - kFields;
+  e.nt = kFields * e.i - kFields;
   e.console += " i,in= " + std::to_string(e.i) + " " + std::to_string(e.in) + "\n";
   e.console += " nt= " + std::to_string(e.nt) + "\n";
   return e;
@@ -155,124 +167,21 @@ struct Arena {
 };
 
 Arena g_arena;
-Arena g_pristine;
-
-struct Workplace {
-  std::string dir;
-  std::string path;
-  char name[kLineLength];
-  int console = -1;    // unit 6 of this process
-  int child_out = -1;  // a child's console
-  int child_err = -1;  // a child's standard error
-  int request = -1;    // to the child maker: the plan of the next child, 'A' or 'B'
-  int reply = -1;      // from the child maker: how the child ended, as waitpid tells it
-};
-
-#ifdef CDMG_FUZZ_TRAP_ABORT
-// While a reading runs in this process an abort is a finding: turned into a trap, it reaches the
-// fuzzer's crash handler (the runtime's fatal path resets the abort signal's handler first).
-bool g_reading_here = false;
-#endif
-
-void remove_workplace();
-void start_child_maker(Workplace& w);
-
-int memory_file(const char* name) {
-  const int fd = memfd_create(name, MFD_CLOEXEC);
-  if (fd < 0) {
-    std::perror("memfd_create");
-    std::abort();
-  }
-  return fd;
-}
-
-Workplace& workplace() {
-  static Workplace* const w = [] {
-    auto* p = new Workplace;
-    std::string base = "/tmp";
-    if (const char* t = std::getenv("TMPDIR"); t != nullptr && *t != '\0' && std::strlen(t) < 40) {
-      base = t;
-    }
-    std::string pattern = base + "/cdmg-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
-    }
-    p->dir = pattern;
-    p->path = p->dir + "/QRV-N00-1.txt";
-    std::memset(p->name, ' ', sizeof p->name);
-    std::memcpy(p->name, p->path.data(), p->path.size());
-    p->console = memory_file("console");
-    p->child_out = memory_file("child-console");
-    p->child_err = memory_file("child-stderr");
-    (void)recordio::units().unit(6).connect(p->console, recordio::Mode::kWriteOnly, true);
+const Arena& pristine() {
+  static const Arena* const p = [] {
+    auto* a = new Arena;
     // Guards everywhere: the arrays, the texts, the counts, and around the run.
-    auto* words = reinterpret_cast<unsigned char*>(&g_pristine);
-    for (std::size_t k = 0; k < sizeof g_pristine; k += 4) {
+    auto* words = reinterpret_cast<unsigned char*>(a);
+    for (std::size_t k = 0; k < sizeof *a; k += 4) {
       std::memcpy(words + k, &kGuardWord, sizeof kGuardWord);
     }
-    std::atexit(remove_workplace);
-    start_child_maker(*p);
-    return p;
+    return a;
   }();
-  return *w;
+  return *p;
 }
 
-void remove_workplace() {
-  Workplace& w = workplace();
-  (void)::unlink(w.path.c_str());
-  (void)::rmdir(w.dir.c_str());
-}
-
-void write_whole(int fd, const unsigned char* bytes, std::size_t size) {
-  while (size != 0) {
-    const ssize_t n = ::write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      std::perror("write");
-      std::abort();
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
-
-void put_file(const std::string& path, const unsigned char* bytes, std::size_t size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    std::perror("open");
-    std::abort();
-  }
-  write_whole(fd, bytes, size);
-  ::close(fd);
-}
-
-std::string contents(int fd) {
-  std::string out;
-  char chunk[8192];
-  for (off_t at = 0;;) {
-    const ssize_t n = ::pread(fd, chunk, sizeof chunk, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(chunk, static_cast<std::size_t>(n));
-    at += n;
-  }
-  return out;
-}
-
-void empty(int fd) {
-  if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
-    std::perror("ftruncate");
-    std::abort();
-  }
-}
-
-// The lowest free descriptor: unchanged by a reading that closes what it opens.
-int lowest_free_descriptor() {
-  const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ::close(fd);
-  return fd;
-}
+// The name as the run passes it: the file name padded with blanks.
+char g_name[kLineLength];
 
 std::string shown(const std::string& s) {
   std::string out;
@@ -308,13 +217,19 @@ cdmg::Samples& target_of(cdmg::Run& run, bool plan_b) {
   return plan_b ? run.y : run.z;
 }
 
+const cdmg::Samples& target_of(const cdmg::Run& run, bool plan_b) {
+  return plan_b ? run.y : run.z;
+}
+
 void check_samples(const char* plan, const Expectation& e, bool plan_b) {
-  cdmg::Run& run = g_arena.run;
-  const cdmg::Run& pristine = g_pristine.run;
+  const cdmg::Run& run = g_arena.run;
+  const cdmg::Run& before_run = pristine().run;
   const cdmg::Samples& got = target_of(run, plan_b);
-  const cdmg::Samples& before = target_of(g_pristine.run, plan_b);
+  const cdmg::Samples& before = target_of(before_run, plan_b);
   const std::size_t stored = e.stored.size();
-  if (stored > got.size()) report(plan, "the model stores past the array");
+  // Elements from here on keep their guards.
+  const std::size_t untouched = stored + (e.sample_in_transfer ? 1 : 0);
+  if (untouched > got.size()) report(plan, "the model stores past the array");
   for (std::size_t k = 0; k < stored; ++k) {
     if (bits_of(got[k]) != bits_of(e.stored[k])) {
       char detail[160];
@@ -327,202 +242,133 @@ void check_samples(const char* plan, const Expectation& e, bool plan_b) {
   const auto same = [](const void* a, const void* b, std::size_t n) {
     return std::memcmp(a, b, n) == 0;
   };
-  if (!same(got.data() + stored, before.data() + stored, (got.size() - stored) * sizeof got[0])) {
-    std::size_t k = stored;
+  if (!same(got.data() + untouched, before.data() + untouched,
+            (got.size() - untouched) * sizeof got[0])) {
+    std::size_t k = untouched;
     while (bits_of(got[k]) == bits_of(before[k])) ++k;
     report(plan, "element " + std::to_string(k + 1) + " was stored; the model stores " +
                      std::to_string(stored) + " elements");
   }
   // Component 1's array, and the one of the two others that the plan does not read into.
   const cdmg::Samples& other = plan_b ? run.z : run.y;
-  const cdmg::Samples& other_before = plan_b ? pristine.z : pristine.y;
-  if (!same(run.x.data(), pristine.x.data(), sizeof run.x) ||
+  const cdmg::Samples& other_before = plan_b ? before_run.z : before_run.y;
+  if (!same(run.x.data(), before_run.x.data(), sizeof run.x) ||
       !same(other.data(), other_before.data(), sizeof other)) {
     report(plan, "another component's array was changed");
   }
-  if (!same(g_arena.front, g_pristine.front, sizeof g_arena.front) ||
-      !same(g_arena.back, g_pristine.back, sizeof g_arena.back) ||
-      !same(run.infile1, pristine.infile1, sizeof run.infile1) ||
-      !same(run.infile2, pristine.infile2, sizeof run.infile2) ||
-      !same(run.infile3, pristine.infile3, sizeof run.infile3) || !same(&run.dt, &pristine.dt, 4) ||
-      !same(&run.t, &pristine.t, 4)) {
+  if (!same(g_arena.front, pristine().front, sizeof g_arena.front) ||
+      !same(g_arena.back, pristine().back, sizeof g_arena.back) ||
+      !same(run.infile1, before_run.infile1, sizeof run.infile1) ||
+      !same(run.infile2, before_run.infile2, sizeof run.infile2) ||
+      !same(run.infile3, before_run.infile3, sizeof run.infile3) ||
+      !same(&run.dt, &before_run.dt, sizeof run.dt) || !same(&run.t, &before_run.t, sizeof run.t)) {
     report(plan, "a variable outside the reading's own was changed");
   }
-  if (std::string(run.line, sizeof run.line) != e.line) {
-    report(plan, "line holds \"" + shown(std::string(run.line, sizeof run.line)) +
-                     "\", the model says \"" + shown(e.line) + "\"");
+  if (e.line_in_transfer) return;
+  const std::string line(run.line, sizeof run.line);
+  const std::string expected =
+      e.echoed ? e.line : std::string(before_run.line, sizeof before_run.line);
+  if (line != expected) {
+    report(plan, "line holds \"" + shown(line) + "\", the model says \"" + shown(expected) + "\"");
   }
 }
 
-void read_here(const char* plan, const Expectation& e, bool plan_b) {
-  Workplace& w = workplace();
-  std::memcpy(&g_arena, &g_pristine, sizeof g_arena);
-  const int free_before = lowest_free_descriptor();
-#ifdef CDMG_FUZZ_TRAP_ABORT
-  g_reading_here = true;
-#endif
-  cdmg::read_component(g_arena.run, plan_b ? cdmg::HeaderPlan::kB : cdmg::HeaderPlan::kA, w.name,
-                       target_of(g_arena.run, plan_b));
-  recordio::units().unit(6).flush();
-#ifdef CDMG_FUZZ_TRAP_ABORT
-  g_reading_here = false;
-#endif
-  const std::string console = contents(w.console);
-  empty(w.console);
-  const cdmg::Run& run = g_arena.run;
-  if (run.i != e.i || run.in != e.in || run.nt != e.nt) {
-    report(plan, "i, in, nt = " + std::to_string(run.i) + ", " + std::to_string(run.in) + ", " +
-                     std::to_string(run.nt) + "; the model says " + std::to_string(e.i) + ", " +
-                     std::to_string(e.in) + ", " + std::to_string(e.nt));
+std::string counts(std::int32_t i, std::int32_t in, std::int32_t j, std::int32_t nt) {
+  const auto one = [](std::int32_t v) {
+    return v == kUntouched ? std::string("(never set)") : std::to_string(v);
+  };
+  return one(i) + ", " + one(in) + ", " + one(j) + ", " + one(nt);
+}
+
+// The signals blocked, one bit each (a sigset_t holds more than the system fills in).
+std::uint64_t signal_mask() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigprocmask(SIG_SETMASK, nullptr, &mask);
+  std::uint64_t bits = 0;
+  for (int sig = 1; sig < NSIG && sig <= 64; ++sig) {
+    if (sigismember(&mask, sig) == 1) bits |= std::uint64_t{1} << (sig - 1);
+  }
+  return bits;
+}
+
+// Reads `file` by the plan in this process and compares everything the reading leaves with the
+// model's expectation.
+void read_and_check(const char* plan, const Expectation& e, bool plan_b, const std::string& file) {
+  for (int n = 0; n < recordio::kUnitCount; ++n) {
+    if (recordio::units().unit(n).connected()) {
+      report(plan, "unit " + std::to_string(n) + " is connected before the runtime starts");
+    }
+  }
+  if (recordio::unit_failed()) report(plan, "a unit failure is noted before the runtime starts");
+  std::memcpy(&g_arena, &pristine(), sizeof g_arena);
+  const std::uint64_t mask_before = signal_mask();
+
+  bool crashed = false;
+  std::string console;
+  std::string diagnostics;
+  {
+    InProcessRuntime runtime;
+    testing_support::FakeSystem& system = runtime.system();
+    system.files.emplace(kFileName, file);
+    const std::size_t open_before = system.open_descriptors();
+    try {
+      cdmg::read_component(g_arena.run, plan_b ? cdmg::HeaderPlan::kB : cdmg::HeaderPlan::kA,
+                           g_name, target_of(g_arena.run, plan_b));
+      recordio::units().unit(6).flush();
+      if (recordio::unit_failed()) report(plan, "writing the console failed");
+    } catch (const Crashed&) {
+      crashed = true;
+    }
+    if (recordio::units().unit(11).connected()) report(plan, "unit 11 is still connected");
+    if (system.open_descriptors() != open_before) report(plan, "a descriptor was left open");
+    if (system.files.size() != 1 || system.files.at(kFileName) != file) {
+      report(plan, "the component file was changed, or another file made");
+    }
+    console = system.out;
+    diagnostics = system.err;
+  }
+  if (signal_mask() != mask_before) {
+    report(plan, "the signal mask was left changed");
+  }
+
+  if (crashed != e.fails) {
+    report(plan, crashed ? "the reading failed:\n" + diagnostics + "the model expects none"
+                         : "the reading returned; the model expects the failure:\n" + e.diagnostic);
+  }
+  if (diagnostics != e.diagnostic) {
+    report(plan,
+           "standard error:\n" + shown(diagnostics) + "the model says:\n" + shown(e.diagnostic));
   }
   if (console != e.console) {
     report(plan, "console:\n" + shown(console) + "the model says:\n" + shown(e.console));
   }
-  if (recordio::units().unit(11).connected()) report(plan, "unit 11 is still connected");
-  if (lowest_free_descriptor() != free_before) report(plan, "a descriptor was left open");
+  const cdmg::Run& run = g_arena.run;
+  if (run.i != e.i || run.in != e.in || run.j != e.j || run.nt != e.nt) {
+    report(plan, "i, in, j, nt = " + counts(run.i, run.in, run.j, run.nt) + "; the model says " +
+                     counts(e.i, e.in, e.j, e.nt));
+  }
   check_samples(plan, e, plan_b);
-}
-
-// In a child: reads the file by the plan, with the console and standard error going to the
-// memory files the parent looks at. The runtime's fatal path ends the child by an abort.
-[[noreturn]] void read_as_child(Workplace& w, bool plan_b) {
-  // A child that hangs is ended by the alarm, before the fuzzer's own timeout.
-  std::signal(SIGALRM, SIG_DFL);
-  alarm(8);
-  dup2(w.child_out, w.console);
-  dup2(w.child_err, STDERR_FILENO);
-  cdmg::read_component(g_arena.run, plan_b ? cdmg::HeaderPlan::kB : cdmg::HeaderPlan::kA, w.name,
-                       target_of(g_arena.run, plan_b));
-  recordio::units().unit(6).flush();
-  std::fprintf(stderr, "the reading returned: i, in, nt = %d, %d, %d\n", g_arena.run.i,
-               g_arena.run.in, g_arena.run.nt);
-  _exit(0);
-}
-
-// The child maker: for each plan it is sent, forks a child that reads the file and sends back how
-// the child ended. It ends when the parent goes.
-[[noreturn]] void serve_as_child_maker(Workplace& w) {
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  for (const int sig : {SIGINT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXFSZ})
-    std::signal(sig, SIG_DFL);
-  for (;;) {
-    char plan = 0;
-    const ssize_t n = ::read(w.request, &plan, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n != 1) _exit(0);
-    const pid_t pid = fork();
-    if (pid < 0) _exit(3);
-    if (pid == 0) read_as_child(w, plan == 'B');
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) _exit(4);
-    }
-    if (::write(w.reply, &status, sizeof status) != static_cast<ssize_t>(sizeof status)) _exit(5);
-  }
-}
-
-void start_child_maker(Workplace& w) {
-  int to_maker[2];
-  int from_maker[2];
-  if (pipe(to_maker) != 0 || pipe(from_maker) != 0) {
-    std::perror("pipe");
-    std::abort();
-  }
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) {
-    std::perror("fork");
-    std::abort();
-  }
-  if (pid == 0) {
-    ::close(to_maker[1]);
-    ::close(from_maker[0]);
-    w.request = to_maker[0];
-    w.reply = from_maker[1];
-    serve_as_child_maker(w);
-  }
-  ::close(to_maker[0]);
-  ::close(from_maker[1]);
-  // A child maker that is gone shows as a failed read of its answer, not as a signal.
-  std::signal(SIGPIPE, SIG_IGN);
-  w.request = to_maker[1];
-  w.reply = from_maker[0];
-}
-
-void read_in_child(const char* plan, const Expectation& e, bool plan_b) {
-  Workplace& w = workplace();
-  empty(w.child_out);
-  empty(w.child_err);
-  const char request = plan_b ? 'B' : 'A';
-  int status = 0;
-  ssize_t sent;
-  while ((sent = ::write(w.request, &request, 1)) < 0 && errno == EINTR) {
-  }
-  ssize_t answered = 0;
-  if (sent == 1) {
-    while ((answered = ::read(w.reply, &status, sizeof status)) < 0 && errno == EINTR) {
-    }
-  }
-  if (answered != static_cast<ssize_t>(sizeof status)) report(plan, "the child maker is gone");
-  const std::string err = contents(w.child_err);
-  const std::string out = contents(w.child_out);
-  if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGABRT) {
-    std::string how = WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                          : "exit status " + std::to_string(WEXITSTATUS(status));
-    report(plan, "the reading ended by " + how + ", the model expects the failure \"" +
-                     e.diagnostic + "\"; standard error:\n" + err);
-  }
-  const std::string first = err.substr(0, err.find('\n'));
-  if (first != e.diagnostic) {
-    report(plan, "diagnostic \"" + first + "\", the model says \"" + e.diagnostic + "\"");
-  }
-  if (e.data_format && err.find("\nlast format: (8E10.4)\n") == std::string::npos) {
-    report(plan, "the diagnostic does not show the data format:\n" + err);
-  }
-  if (out != e.console) {
-    report(plan, "console:\n" + shown(out) + "the model says:\n" + shown(e.console));
-  }
 }
 
 }  // namespace
 
-#ifdef CDMG_FUZZ_TRAP_ABORT
-extern "C" [[noreturn]] void __real_abort();
-extern "C" [[noreturn]] void __wrap_abort() {
-  if (g_reading_here) __builtin_trap();
-  __real_abort();
-}
-#endif
-
-// Called by the fuzzer before it loads its corpus: the child maker starts while this process is
-// still small. (A replay starts it on the first input.)
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  workplace();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kMaxInput) return 0;
-  Workplace& w = workplace();
-  put_file(w.path, data, size);
+  if (g_name[0] == '\0') {
+    std::memset(g_name, ' ', sizeof g_name);
+    std::memcpy(g_name, kFileName, sizeof kFileName - 1);
+  }
+  const std::string file(reinterpret_cast<const char*>(data), size);
   const fuzzref::Text text(data, size);
   const Expectation a = predict(text, false);
   const Expectation b = predict(text, true);
-  // A file that fails within its first 32 records fails alike under both plans: one child is
-  // enough (a fork is the slowest step by far).
-  const bool same_failure = a.fails && a.in_common_part;
-  if (same_failure && (!b.fails || b.diagnostic != a.diagnostic || b.console != a.console)) {
+  // A file that fails within its first 32 records fails alike under both plans.
+  if (a.fails && a.in_common_part &&
+      (!b.fails || b.diagnostic != a.diagnostic || b.console != a.console)) {
     report("A and B", "the model's plans differ within their common records");
   }
-  if (a.fails) {
-    read_in_child("A", a, false);
-  } else {
-    read_here("A", a, false);
-  }
-  if (b.fails) {
-    if (!same_failure) read_in_child("B", b, true);
-  } else {
-    read_here("B", b, true);
-  }
+  read_and_check("A", a, false, file);
+  read_and_check("B", b, true, file);
   return 0;
 }

@@ -94,6 +94,14 @@ def component_file():
         "last-record-without-line-end": data_file(32, records, last_end=False),
         "short-last-record-without-line-end": data_file(32, records + ["       1.5"],
                                                         last_end=False),
+        # A lone CR as the file's last byte, looked at by a field: no line end, an error.
+        "lone-cr-ends-the-file": data_file(32, records + ["       1.5\r"], last_end=False),
+        # A field without digits reads as zero, however large its exponent.
+        "no-digits-and-a-large-exponent": data_file(32, [fields("E999999999", ".E99999999",
+                                                                "-E99999999", "1.0")]),
+        # Plus signs before numbers of 1 to 8 characters.
+        "plus-signs": data_file(32, [fields("+1", "+12", "+1.5", "+1.25", "+.5", "+7.",
+                                            "+0.0001", "+1234.56")]),
         "letter-in-data": data_file(32, records + [fields("1.0", "2.0", "3.O")]),
         "crlf-file": data_file(32, records, end="\r\n"),
         "comma-separated-data": data_file(32, ["1.5,2.5,-3,,7", "1,2,3,4,5,6,7,8,9"]),

@@ -33,6 +33,8 @@ class FakeSystem final : public recordio::SystemCalls {
   bool interrupt_transfers = false;
   // How often each call was made, failed calls included.
   int count(Call call) const { return counts_[call]; }
+  // How many descriptors are open, the standard streams included once a call has used one.
+  std::size_t open_descriptors() const { return open_.size(); }
 
   int open(const char* path, int flags, mode_t mode) override;
   int stat(const char* path, struct stat* st) override;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "statement.h"
@@ -31,12 +32,13 @@ std::string_view trim_trailing_blanks(const char* text, ftnlen len) {
 
 // A process started with a standard stream closed gets that stream's descriptor for its first
 // file: moved above them, the file is never written as if it were the console.
+// Returns the descriptor, or -1 with errno set.
 int above_standard_streams(int fd) {
   if (fd > STDERR_FILENO) return fd;
   const int moved = system_calls().duplicate(fd, STDERR_FILENO + 1);
   const int why = errno;
   system_calls().close(fd);
-  if (moved < 0) fatal("open", Failure::system(why));
+  errno = why;
   return moved;
 }
 
@@ -58,24 +60,16 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
-void open_unit(ftnint number, std::string_view file, Status status) {
-  statement().unit = number;
-  Unit* const unit = units().at(number);
-  if (unit == nullptr) fatal("open", Failure::runtime(RuntimeError::kUnitNumber));
-  Unit& u = *unit;
-  if (file.empty()) fatal("open", Failure::runtime(RuntimeError::kNullName));
-  if (u.connected()) {
-    u.close(true);
-    settle(0);
-  }
+// Connects the unit, closed, to the named file; the failure for the line "open: ...", if any.
+std::optional<Failure> open_unit(Unit& u, std::string_view file, Status status) {
   u.reset_flags();
-  if (const int failure = u.name_file(file)) fatal("open", Failure::system(failure));
+  if (const int failure = u.name_file(file)) return Failure::system(failure);
   const char* const path = u.path();
   struct stat st {};
   const bool exists = system_calls().stat(path, &st) == 0;
-  if (status == Status::kOld && !exists) fatal("open", Failure::system(errno));
+  if (status == Status::kOld && !exists) return Failure::system(errno);
   // A name that holds a NUL byte would open some other file: the part before the NUL.
-  if (file.find('\0') != std::string_view::npos) fatal("open", Failure::system(EINVAL));
+  if (file.find('\0') != std::string_view::npos) return Failure::system(EINVAL);
   Mode mode = Mode::kReadWrite;
   bool created = false;
   int fd;
@@ -102,9 +96,9 @@ void open_unit(ftnint number, std::string_view file, Status status) {
       }
     }
   }
-  if (fd < 0) fatal("open", Failure::system(errno));
   // Moved first: with standard output closed, the file itself would sit on its descriptor.
-  fd = above_standard_streams(fd);
+  if (fd >= 0) fd = above_standard_streams(fd);
+  if (fd < 0) return Failure::system(errno);
   const bool console = is_console(fd);
   if (console) {
     // The rows go through standard output's own open file, after the console lines already
@@ -113,20 +107,32 @@ void open_unit(ftnint number, std::string_view file, Status status) {
     system_calls().close(fd);
     units().flush_console();
     fd = system_calls().duplicate(STDOUT_FILENO, STDERR_FILENO + 1);
-    if (fd < 0) fatal("open", Failure::system(errno));
+    if (fd < 0) return Failure::system(errno);
     mode = Mode::kWriteOnly;
   }
   if (const int failure = u.connect(fd, mode, created, console)) {
     system_calls().close(fd);
-    fatal("open", Failure::system(failure));
+    return Failure::system(failure);
   }
+  return std::nullopt;
 }
 
 }  // namespace
 
 int f_open(const olist* o) {
-  open_unit(o->unit, trim_trailing_blanks(o->file, o->filelen), status_of(o->stat));
-  return 0;
+  statement().unit = o->unit;
+  Unit* const u = units().at(o->unit);
+  if (u == nullptr) fatal("open", Failure::runtime(RuntimeError::kUnitNumber));
+  const std::string_view name = trim_trailing_blanks(o->file, o->filelen);
+  if (name.empty()) fatal("open", Failure::runtime(RuntimeError::kNullName));
+  if (u->connected()) {
+    u->close(true);
+    settle(0);
+  }
+  if (const std::optional<Failure> failure = open_unit(*u, name, status_of(o->stat))) {
+    fatal("open", *failure);
+  }
+  return settle(0);
 }
 
 int f_clos(const cllist* c) {

@@ -3,9 +3,6 @@
 #include <cstring>
 #include <span>
 
-#include "statement.h"
-#include "terminator.h"
-
 namespace recordio {
 
 // Recursive descent over a format text into a flat list of parts (data items and literals) with
@@ -194,20 +191,20 @@ std::size_t compiled_count = 0;
 
 }  // namespace
 
-const Format& Format::look_up(const char* text) {
+const Format* Format::look_up(const char* text) {
   Compiled* found = nullptr;
   for (Compiled& c : std::span(compiled, compiled_count)) {
     if (c.text == text) found = &c;
   }
   if (found == nullptr) {
     std::optional<Format> format = parse(text);
-    if (!format) fatal("fmt", Failure::runtime(RuntimeError::kFormat));
+    if (!format) return nullptr;
     found = &compiled[compiled_count < kCompiledFormats ? compiled_count++ : kCompiledFormats - 1];
     *found = {text, *format};
   }
   last_text_ = text;
   last_ = &found->format;
-  return found->format;
+  return last_;
 }
 
 }  // namespace recordio

@@ -39,11 +39,11 @@ class Format {
 
   // Compiles a format text; nullopt when it is not a valid format.
   static std::optional<Format> parse(std::string_view text);
-  // The compiled form of a constant format text, compiled on its first use only. A text that
-  // does not parse is fatal ("fmt" / "error in format"). Statements in a loop use one format
-  // over and over: the last one is at hand.
-  static const Format& of(const char* text) {
-    if (text == last_text_) return *last_;
+  // The compiled form of a constant format text, compiled on its first use only; nullptr for a
+  // text that does not compile. Statements in a loop use one format over and over: the last one
+  // is at hand.
+  static const Format* of(const char* text) {
+    if (text == last_text_) return last_;
     return look_up(text);
   }
 
@@ -60,7 +60,7 @@ class Format {
 
  private:
   friend class FormatParser;
-  static const Format& look_up(const char* text);
+  static const Format* look_up(const char* text);
   static constexpr char kNoText[1] = {};  // no statement's text: nothing compiled yet
   static inline const char* last_text_ = kNoText;
   static inline const Format* last_ = nullptr;

@@ -83,16 +83,18 @@ const DataItem& next_item(FormatWalk& walk) {
 
 int s_rsfe(const cilist* c) {
   if (start_statement(*c, c->format, Direction::kReading) == nullptr) return -1;
-  const Format& format = Format::of(c->format);
+  const Format* format = Format::of(c->format);
   // Literals are written by WRITE statements only.
-  if (format.has_literals()) format_error();
-  statement().walk.start(format);
+  if (format == nullptr || format->has_literals()) format_error();
+  statement().walk.start(*format);
   return 0;
 }
 
 int s_wsfe(const cilist* c) {
   start_statement(*c, c->format, Direction::kWriting);
-  statement().walk.start(Format::of(c->format));
+  const Format* format = Format::of(c->format);
+  if (format == nullptr) format_error();
+  statement().walk.start(*format);
   return settle(0);
 }
 

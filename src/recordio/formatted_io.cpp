@@ -134,8 +134,10 @@ int e_wsfe() {
   const std::string_view rest = s.walk.rest();
   if (!rest.empty()) s.active->append_to_record(rest);
   s.active->end_record();
+  // A write that failed in ending the row is reported with the row's format still current.
+  settle(0);
   s.format = nullptr;
-  return settle(0);
+  return 0;
 }
 
 }  // namespace recordio

@@ -259,7 +259,24 @@ bool InProcessRuntime::run(const std::function<void()>& body) {
 }
 
 InProcessRuntime::~InProcessRuntime() {
-  recordio::units().close_all_quietly(false);
+  recordio::UnitTable& table = recordio::units();
+  table.close_all_quietly(false);
+  (void)recordio::take_unit_failure();
+  // A unit the fatal path closed keeps its buffer, its name and what it could not write, as it
+  // may in a process that ends anyway. Each such unit is connected to a file of a fresh fake and
+  // closed as CLOSE closes it, so that the next runtime finds the table as a process starts with
+  // it.
+  FakeSystem scratch;
+  recordio::use_system_calls(&scratch);
+  for (int n = 0; n < recordio::kUnitCount; ++n) {
+    recordio::Unit& unit = table.unit(n);
+    if (unit.path() == nullptr) continue;  // holds no buffer
+    const int fd = scratch.open("scratch", O_RDWR | O_CREAT, 0);
+    (void)unit.connect(fd, recordio::Mode::kReadWrite, false);
+    if (unit.record_length() != 0) unit.end_record();
+    unit.close(false);
+    scratch.close(fd);  // an unnamed unit leaves its descriptor open
+  }
   (void)recordio::take_unit_failure();
   recordio::set_crash_handler(nullptr);
   recordio::use_system_calls(nullptr);

@@ -74,27 +74,4 @@ inline void report(const std::string& line) {
   ::close(fd);
 }
 
-// --- A scenario over one file
-
-// What a scenario over one file left behind.
-struct FileScenario {
-  testing_support::ProcessResult result;
-  std::string report;  // the child's report file; empty when it wrote none
-};
-
-// Runs `body` in a child working in a fresh directory that holds the file `name` with `content`,
-// after opening that file with status "old" on kFileUnit.
-inline FileScenario run_on_file(const std::string& name, const std::string& content,
-                                const std::function<void()>& body) {
-  testing_support::ScratchDir dir;
-  dir.write(name, content);
-  FileScenario scenario;
-  scenario.result = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80(name), "old");
-    body();
-  });
-  scenario.report = dir.read("report");
-  return scenario;
-}
-
 }  // namespace recordio_testing

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <functional>
 #include <string>
 #include <vector>
@@ -421,6 +422,50 @@ TEST(WriteFailure, FileWriteFailureIsNotSilent) {
     EXPECT_TRUE(lines[0].ends_with(": No space left on device")) << lines[0];
     EXPECT_EQ(lines[1], "apparent state: unit 11 named /dev/full");
     EXPECT_EQ(lines.back(), "lately writing sequential formatted external IO");
+  }
+}
+
+// The same failures in-process, over a full device of the fake, with the whole diagnostic: the
+// failed write is reported against the unit that lost its output, whenever it surfaces.
+TEST(WriteFailure, AFullDeviceIsReportedAgainstItsUnit) {
+  struct Case {
+    const char* what;
+    bool console;  // standard output is the full device; else the file unit is
+    int rows;
+    bool close;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"console lines, then STOP", true, 0, false,
+       diagnostic("write: No space left on device", "unit 6 (unnamed)", "list io", true)},
+      // A formatted statement's format is no longer current once it has ended.
+      {"one row, then CLOSE", false, 1, true,
+       diagnostic("write: No space left on device", "unit 11 named /dev/full", "", true)},
+      {"one row, then STOP", false, 1, false,
+       diagnostic("write: No space left on device", "unit 11 named /dev/full", "list io", true)},
+      {"more rows than one buffer holds", false, 3000, true,
+       diagnostic("write: No space left on device", "unit 11 named /dev/full", kFormat2000, true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.full_devices.insert("/dev/full");
+    if (c.console) fake.fail(FakeSystem::kWrite, ENOSPC);  // the console's one write, at STOP
+    EXPECT_FALSE(runtime.run([&] {
+      if (c.console) {
+        console_line("one");
+        console_line("two");
+        console_line("three");
+        return;
+      }
+      open_file(kFileUnit, text80("/dev/full"), "unknown");
+      for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
+      if (c.close) close_file(kFileUnit);
+      console_line("after");
+    })) << "the lost output went unnoticed";
+    EXPECT_EQ(lines_of(fake.err), c.lines);
+    EXPECT_EQ(fake.out, c.console || c.close ? "" : " after\n");
   }
 }
 

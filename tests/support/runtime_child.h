@@ -1,13 +1,13 @@
-// Statements of the record I/O runtime run in a child process of their own.
+// Statements of the record I/O runtime run in a child process of their own, for what only a
+// real process shows: real signals and their handlers, the abort that ends the fatal path, and
+// real devices.
 //
-// The runtime keeps the unit table and the current statement as process state and ends the
-// process on every failure, so a scenario runs in a forked child working in a scratch directory,
-// after the runtime's start-up as its process entry does it, and is judged by what the child left
-// behind: its standard output and error, its files, how it ended, and a report file the child
-// writes with plain system calls, outside the runtime.
+// The scenario runs in a forked child working in a scratch directory, after the runtime's
+// start-up as its process entry does it, and is judged by what the child left behind: its
+// standard output and error, its files, and how it ended. Everything else runs in-process
+// (support/fake_system.h).
 #pragma once
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -58,20 +58,6 @@ inline testing_support::ProcessResult run_scenario(
 // A child that ended through abort, as the runtime's fatal path ends it.
 inline bool aborted(const testing_support::ProcessResult& r) {
   return r.signaled() && r.signal() == SIGABRT;
-}
-
-// A child that stopped normally.
-inline bool stopped(const testing_support::ProcessResult& r) {
-  return r.exited() && r.exit_code() == 0;
-}
-
-// Appends to the child's report file with plain system calls, outside the runtime.
-inline void report(const std::string& line) {
-  const int fd = ::open("report", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    _exit(123);
-  }
-  ::close(fd);
 }
 
 }  // namespace recordio_testing

@@ -2,21 +2,23 @@
 // abnormal end of the process; and the failures that must never pass silently or as the end of
 // a file.
 //
-// Each scenario runs in a child of its own in a scratch directory (the runtime's state is the
-// process's and every failure ends the process).
+// The scenarios run in-process over a fake of the system calls (support/fake_system.h): the fatal
+// path unwinds to the test through the crash handler, after it has written the diagnostic and
+// closed every unit, and a scenario that ends normally ends as STOP ends the process. The
+// failures of a real device run in a child of their own, to the abort that ends it
+// (support/runtime_child.h).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
+#include <cerrno>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "recordio/recordio.h"
+#include "support/fake_system.h"
 #include "support/process.h"
 #include "support/runtime_child.h"
 
@@ -24,9 +26,10 @@ namespace recordio {
 namespace {
 
 using namespace recordio_testing;
+using testing_support::FakeSystem;
+using testing_support::InProcessRuntime;
 using testing_support::ProcessResult;
 using testing_support::ScratchDir;
-namespace fs = std::filesystem;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -77,36 +80,47 @@ std::vector<std::string> diagnostic(const std::string& failure, const std::strin
   return lines;
 }
 
+// Runs `body` after opening the file `name`, holding `content`, with status "old" on kFileUnit;
+// true when the run ended normally.
+bool run_on_file(InProcessRuntime& runtime, const std::string& name, const std::string& content,
+                 const std::function<void()>& body) {
+  runtime.system().files[name] = content;
+  return runtime.run([&] {
+    open_file(kFileUnit, text80(name), "old");
+    body();
+  });
+}
+
 // --- The diagnostic
 
 TEST(FatalPath, OpenOldOfAMissingFileAfterAConsoleLine) {
-  ScratchDir dir;
-  const ProcessResult r = run_scenario(dir, [] {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  EXPECT_FALSE(runtime.run([] {
     console_line("before");
     open_file(kFileUnit, text80("missing.txt"), "old");
     console_line("after");
-  });
-  EXPECT_TRUE(aborted(r)) << "status " << r.status;
-  EXPECT_EQ(lines_of(r.err), diagnostic("open: No such file or directory",
-                                        "unit 11 named missing.txt", "list io", true));
+  }));
+  EXPECT_EQ(lines_of(fake.err), diagnostic("open: No such file or directory",
+                                           "unit 11 named missing.txt", "list io", true));
   // Console output pending at the failure is still written.
-  EXPECT_EQ(r.out, " before\n");
-  EXPECT_FALSE(dir.exists("missing.txt"));
+  EXPECT_EQ(fake.out, " before\n");
+  EXPECT_EQ(fake.files.count("missing.txt"), 0u);
 }
 
 TEST(FatalPath, EmptyOrBlankFileNameIsANullName) {
   for (const std::string& name : {std::string(), std::string(80, ' '), std::string(" ")}) {
     SCOPED_TRACE("name of " + std::to_string(name.size()) + " characters");
-    ScratchDir dir;
-    const ProcessResult r = run_scenario(dir, [&] {
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    EXPECT_FALSE(runtime.run([&] {
       console_line("before");
       open_file(kFileUnit, name, "unknown");
-    });
-    EXPECT_TRUE(aborted(r)) << "status " << r.status;
-    EXPECT_EQ(lines_of(r.err),
+    }));
+    EXPECT_EQ(lines_of(fake.err),
               diagnostic("open: null file name", "unit 11 (unnamed)", "list io", true));
-    EXPECT_EQ(r.out, " before\n");
-    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_EQ(fake.out, " before\n");
+    EXPECT_TRUE(fake.files.empty());
   }
 }
 
@@ -122,7 +136,8 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const FileScenario run = run_on_file("two.txt", "one\ntwo\n", [&] {
+    InProcessRuntime runtime;
+    EXPECT_FALSE(run_on_file(runtime, "two.txt", "one\ntwo\n", [&] {
       for (int k = 0; k < 3; ++k) skip_record(kFileUnit);
       if (c.formatted) {
         char text[kTextLength];
@@ -130,27 +145,25 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
       } else {
         skip_record(kFileUnit);
       }
-    });
-    const ProcessResult& r = run.result;
-    EXPECT_TRUE(aborted(r)) << "status " << r.status;
-    EXPECT_EQ(lines_of(r.err),
+    }));
+    EXPECT_EQ(lines_of(runtime.system().err),
               diagnostic("read start: end of file", "unit 11 named two.txt", c.format, false));
   }
 }
 
 TEST(FatalPath, EndOfFileInsideATextFieldWithoutAnExit) {
-  const FileScenario run = run_on_file("last.txt", "first\nlast", [] {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  EXPECT_FALSE(run_on_file(runtime, "last.txt", "first\nlast", [] {
     char text[kTextLength];
     read_text(kFileUnit, false, text);
     console_line(std::string(text, sizeof text));
     read_text(kFileUnit, false, text);
     console_line("after");
-  });
-  const ProcessResult& r = run.result;
-  EXPECT_TRUE(aborted(r)) << "status " << r.status;
-  EXPECT_EQ(lines_of(r.err),
+  }));
+  EXPECT_EQ(lines_of(fake.err),
             diagnostic("fmt: end of file", "unit 11 named last.txt", kFormatLine, false));
-  EXPECT_EQ(r.out, " " + text80("first") + "\n");
+  EXPECT_EQ(fake.out, " " + text80("first") + "\n");
 }
 
 TEST(FatalPath, EndOfStandardInputInsideATextFieldWithoutAnExit) {
@@ -164,20 +177,18 @@ TEST(FatalPath, EndOfStandardInputInsideATextFieldWithoutAnExit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    const ProcessResult r = run_scenario(
-        dir,
-        [] {
-          console_line("Enter a name");
-          char text[kTextLength];
-          read_text(5, false, text);
-          console_line("after");
-        },
-        {}, c.input);
-    EXPECT_TRUE(aborted(r)) << "status " << r.status;
-    EXPECT_EQ(lines_of(r.err),
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.input = c.input;
+    EXPECT_FALSE(runtime.run([] {
+      console_line("Enter a name");
+      char text[kTextLength];
+      read_text(5, false, text);
+      console_line("after");
+    }));
+    EXPECT_EQ(lines_of(fake.err),
               diagnostic("fmt: end of file", "unit 5 (unnamed)", kFormatLine, false));
-    EXPECT_EQ(r.out, " Enter a name\n");
+    EXPECT_EQ(fake.out, " Enter a name\n");
   }
 }
 
@@ -199,21 +210,19 @@ TEST(FatalPath, UnexpectedCharacterInANumericField) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("record \"") + c.record + "\"" + (c.end_exit ? " with exit" : ""));
-    const FileScenario run = run_on_file("data.txt", std::string(c.record) + "\n", [&] {
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    EXPECT_FALSE(run_on_file(runtime, "data.txt", std::string(c.record) + "\n", [&] {
       read_data(kFileUnit, c.end_exit);
       console_line("after");
-    });
-    const ProcessResult& r = run.result;
-    EXPECT_TRUE(aborted(r)) << "status " << r.status;
-    EXPECT_EQ(lines_of(r.err), diagnostic("fmt: read unexpected character",
-                                          "unit 11 named data.txt", kFormat1000, false));
-    EXPECT_EQ(r.out, "");
+    }));
+    EXPECT_EQ(lines_of(fake.err), diagnostic("fmt: read unexpected character",
+                                             "unit 11 named data.txt", kFormat1000, false));
+    EXPECT_EQ(fake.out, "");
   }
 }
 
 TEST(FatalPath, FailureTextOfTheCaller) {
-  ScratchDir dir;
-  dir.write("data.txt", "       1.5\n       2.5\n");
   struct Case {
     const char* what;
     bool within_statement;  // the failure comes after the start of a data READ
@@ -225,18 +234,18 @@ TEST(FatalPath, FailureTextOfTheCaller) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const ProcessResult r = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("data.txt"), "old");
+    InProcessRuntime runtime;
+    EXPECT_FALSE(run_on_file(runtime, "data.txt", "       1.5\n       2.5\n", [&] {
       read_data(kFileUnit, true);
       if (c.within_statement) {
         const cilist data{0, kFileUnit, 1, kFormat1000, 0};
         s_rsfe(&data);
       }
       f_fail("read", "more than 4125 data records");
-    });
-    EXPECT_TRUE(aborted(r)) << "status " << r.status;
-    EXPECT_EQ(lines_of(r.err), diagnostic("read: more than 4125 data records",
-                                          "unit 11 named data.txt", c.format, false));
+    }));
+    EXPECT_EQ(
+        lines_of(runtime.system().err),
+        diagnostic("read: more than 4125 data records", "unit 11 named data.txt", c.format, false));
   }
 }
 
@@ -267,32 +276,25 @@ TEST(FatalPath, UnitNumberOutOfRange) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    const ProcessResult r = run_scenario(dir, [&] {
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    EXPECT_FALSE(runtime.run([&] {
       console_line("before");
       c.statement();
       console_line("after");
-    });
-    EXPECT_TRUE(aborted(r)) << "status " << r.status;
-    const std::vector<std::string> lines = lines_of(r.err);
-    ASSERT_GE(lines.size(), 3u) << r.err;
+    }));
+    const std::vector<std::string> lines = lines_of(fake.err);
+    ASSERT_GE(lines.size(), 3u) << fake.err;
     EXPECT_TRUE(lines[0].ends_with(": illegal unit number")) << lines[0];
     EXPECT_TRUE(lines[1].starts_with("apparent state: unit ")) << lines[1];
     EXPECT_TRUE(lines.back().starts_with("lately ")) << lines.back();
     EXPECT_TRUE(lines.back().ends_with(" sequential formatted external IO")) << lines.back();
-    EXPECT_EQ(r.out, " before\n");
-    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_EQ(fake.out, " before\n");
+    EXPECT_TRUE(fake.files.empty());
   }
 }
 
 // --- Writing to a unit that cannot be written
-
-// A read-only mode does not stop root, so a child running as root gives up its privileges
-// before it starts; the scratch directory is opened to others for that.
-void lose_privileges() {
-  if (geteuid() != 0) return;
-  if (!testing_support::become_unprivileged()) _exit(kSetupFailed);
-}
 
 TEST(FatalPath, WriteToAReadOnlyUnit) {
   struct Case {
@@ -307,70 +309,61 @@ TEST(FatalPath, WriteToAReadOnlyUnit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    dir.write("ro.txt", "read only\n");
-    dir.open_to_others();
-    fs::permissions(dir / "ro.txt",
-                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    const ProcessResult r = run_scenario(
-        dir,
-        [&] {
-          open_file(kFileUnit, text80("ro.txt"), "old");
-          console_line("opened");
-          if (c.formatted) {
-            write_the_row(kFileUnit);
-          } else {
-            const cilist w{0, kFileUnit, 0, nullptr, 0};
-            s_wsle(&w);
-            e_wsle();
-          }
-          console_line("after");
-        },
-        lose_privileges);
-    if (r.exited() && r.exit_code() == kSetupFailed) {
-      GTEST_SKIP() << "running as root and unable to give up root's privileges in the child; "
-                      "a read-only file cannot be made unwritable for root";
-    }
-    EXPECT_TRUE(aborted(r)) << "status " << r.status << "\n" << r.err;
-    EXPECT_EQ(lines_of(r.err),
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.files["ro.txt"] = "read only\n";
+    fake.read_only.insert("ro.txt");
+    EXPECT_FALSE(runtime.run([&] {
+      open_file(kFileUnit, text80("ro.txt"), "old");
+      console_line("opened");
+      if (c.formatted) {
+        write_the_row(kFileUnit);
+      } else {
+        const cilist w{0, kFileUnit, 0, nullptr, 0};
+        s_wsle(&w);
+        e_wsle();
+      }
+      console_line("after");
+    }));
+    EXPECT_EQ(lines_of(fake.err),
               diagnostic("write start: can't write file", "unit 11 named ro.txt", c.format, true));
-    EXPECT_EQ(r.out, " opened\n");
-    EXPECT_EQ(dir.read("ro.txt"), "read only\n");
+    EXPECT_EQ(fake.out, " opened\n");
+    EXPECT_EQ(fake.files["ro.txt"], "read only\n");
   }
 }
 
 // --- Closing every unit on the way out
 
 TEST(FatalPath, PendingOutputIsWrittenAndAFileIsCutAtItsPosition) {
-  ScratchDir dir;
-  dir.write("out.csv", std::string(1000, 'q'));
-  const ProcessResult r = run_scenario(dir, [] {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.files["out.csv"] = std::string(1000, 'q');
+  EXPECT_FALSE(runtime.run([] {
     console_line("first");
     open_file(kFileUnit, text80("out.csv"), "unknown");
     write_the_row(kFileUnit);
     write_the_row(kFileUnit);
     console_line("second");
     open_file(12, text80("missing.txt"), "old");
-  });
-  EXPECT_TRUE(aborted(r)) << "status " << r.status;
-  EXPECT_EQ(lines_of(r.err), diagnostic("open: No such file or directory",
-                                        "unit 12 named missing.txt", "list io", true));
-  EXPECT_EQ(r.out, " first\n second\n");
-  EXPECT_EQ(dir.read("out.csv"), std::string(kRow) + "\n" + kRow + "\n");
+  }));
+  EXPECT_EQ(lines_of(fake.err), diagnostic("open: No such file or directory",
+                                           "unit 12 named missing.txt", "list io", true));
+  EXPECT_EQ(fake.out, " first\n second\n");
+  EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n" + kRow + "\n");
 }
 
 TEST(FatalPath, AFileOpenedWithoutWritingIsLeftWhole) {
-  ScratchDir dir;
-  dir.write("in.txt", "abc\ndef\n");
-  const ProcessResult r = run_scenario(dir, [] {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.files["in.txt"] = "abc\ndef\n";
+  EXPECT_FALSE(runtime.run([] {
     open_file(kFileUnit, text80("in.txt"), "unknown");
     skip_record(kFileUnit);
     f_fail("read", "stop here");
-  });
-  EXPECT_TRUE(aborted(r)) << "status " << r.status;
-  EXPECT_EQ(lines_of(r.err),
+  }));
+  EXPECT_EQ(lines_of(fake.err),
             diagnostic("read: stop here", "unit 11 named in.txt", "list io", false));
-  EXPECT_EQ(dir.read("in.txt"), "abc\ndef\n");
+  EXPECT_EQ(fake.files["in.txt"], "abc\ndef\n");
 }
 
 // --- Failures that are never silent
@@ -432,6 +425,50 @@ TEST(WriteFailure, FileWriteFailureIsNotSilent) {
   }
 }
 
+// The same failures in-process, over a full device of the fake, with the whole diagnostic: the
+// failed write is reported against the unit that lost its output, whenever it surfaces.
+TEST(WriteFailure, AFullDeviceIsReportedAgainstItsUnit) {
+  struct Case {
+    const char* what;
+    bool console;  // standard output is the full device; else the file unit is
+    int rows;
+    bool close;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"console lines, then STOP", true, 0, false,
+       diagnostic("write: No space left on device", "unit 6 (unnamed)", "list io", true)},
+      // A formatted statement's format is no longer current once it has ended.
+      {"one row, then CLOSE", false, 1, true,
+       diagnostic("write: No space left on device", "unit 11 named /dev/full", "", true)},
+      {"one row, then STOP", false, 1, false,
+       diagnostic("write: No space left on device", "unit 11 named /dev/full", "list io", true)},
+      {"more rows than one buffer holds", false, 3000, true,
+       diagnostic("write: No space left on device", "unit 11 named /dev/full", kFormat2000, true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.full_devices.insert("/dev/full");
+    if (c.console) fake.fail(FakeSystem::kWrite, ENOSPC);  // the console's one write, at STOP
+    EXPECT_FALSE(runtime.run([&] {
+      if (c.console) {
+        console_line("one");
+        console_line("two");
+        console_line("three");
+        return;
+      }
+      open_file(kFileUnit, text80("/dev/full"), "unknown");
+      for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
+      if (c.close) close_file(kFileUnit);
+      console_line("after");
+    })) << "the lost output went unnoticed";
+    EXPECT_EQ(lines_of(fake.err), c.lines);
+    EXPECT_EQ(fake.out, c.console || c.close ? "" : " after\n");
+  }
+}
+
 // A directory opens read-only with status old, and reading it fails with a system error: that
 // error is the failure, never the end of the file, with or without an end-of-file exit.
 TEST(ReadFailure, ReadErrorIsNotEndOfFile) {
@@ -452,33 +489,33 @@ TEST(ReadFailure, ReadErrorIsNotEndOfFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    fs::create_directory(dir / "sub");
-    const ProcessResult r = run_scenario(dir, [&] {
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.directories.insert("sub");
+    EXPECT_FALSE(runtime.run([&] {
       open_file(kFileUnit, text80("sub"), "old");
       console_line("opened");
       c.read();
       console_line("after");
-    });
-    EXPECT_TRUE(aborted(r)) << "status " << r.status;
-    EXPECT_EQ(lines_of(r.err),
+    }));
+    EXPECT_EQ(lines_of(fake.err),
               diagnostic("read: Is a directory", "unit 11 named sub", c.format, false));
-    EXPECT_EQ(r.out, " opened\n");
+    EXPECT_EQ(fake.out, " opened\n");
   }
 }
 
 TEST(ReadFailure, LookingAheadAtAnUnreadableUnitIsNotTheEndOfIt) {
-  ScratchDir dir;
-  fs::create_directory(dir / "sub");
-  const ProcessResult r = run_scenario(dir, [] {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.directories.insert("sub");
+  EXPECT_FALSE(runtime.run([] {
     open_file(kFileUnit, text80("sub"), "old");
     console_line(f_at_end(kFileUnit) ? "at end" : "not at end");
-  });
-  EXPECT_TRUE(aborted(r)) << "status " << r.status;
-  const std::vector<std::string> lines = lines_of(r.err);
+  }));
+  const std::vector<std::string> lines = lines_of(fake.err);
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(lines[0].ends_with(": Is a directory")) << lines[0];
-  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(fake.out, "");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// Statements of the record I/O runtime over real units: list-directed console lines, text
-// assignment, OPEN and CLOSE, skip READs, formatted READs through files, and the end of a file.
+// Statements of the record I/O runtime over units: list-directed console lines, text assignment,
+// OPEN and CLOSE, skip READs, formatted READs through files, and the end of a file.
 //
-// Each scenario runs in a child of its own, in a scratch directory (support/runtime_child.h).
+// Each scenario runs in-process over a fake of the system calls (support/fake_system.h), starting
+// as the process entry starts the runtime and ending as STOP ends it.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -9,33 +10,80 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "recordio/recordio.h"
-#include "support/process.h"
-#include "support/runtime_child.h"
+#include "support/fake_system.h"
+#include "support/statements.h"
 
 namespace recordio {
 namespace {
 
 using namespace recordio_testing;
-using testing_support::ProcessResult;
-using testing_support::ScratchDir;
+using testing_support::Crashed;
+using testing_support::FakeSystem;
+using testing_support::InProcessRuntime;
 
 // The first line of a diagnostic or console output, without its line end.
 std::string first_line(const std::string& text) {
   return text.substr(0, text.find('\n'));
 }
 
-// The child's exit, for a scenario expected to stop normally.
-void expect_stopped(const ProcessResult& r) {
-  EXPECT_TRUE(stopped(r)) << "status " << r.status << "\n" << r.err;
+// What a scenario left behind: standard output and error, the files, whether it ended normally
+// (its body and the STOP after it), and the lines its body reported.
+struct Outcome {
+  std::string out, err;
+  std::map<std::string, std::string> files;
+  bool stopped = false;
+  std::string report;
+};
+
+// The lines the scenario in progress reported.
+std::string reported;
+
+void report(const std::string& line) {
+  reported += line;
 }
 
-// --- What the child does
+// Runs `body` in-process over the files `files` and standard input `input`, then STOPs.
+Outcome run_scenario(const std::function<void()>& body,
+                     const std::map<std::string, std::string>& files = {},
+                     const std::string& input = "") {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.files = files;
+  fake.input = input;
+  reported.clear();
+  Outcome o;
+  o.stopped = runtime.run(body);
+  o.out = fake.out;
+  o.err = fake.err;
+  o.files = fake.files;
+  o.report = reported;
+  return o;
+}
+
+// The scenario over the file `name` holding `content`, opened with status "old" on kFileUnit.
+Outcome run_on_file(const std::string& name, const std::string& content,
+                    const std::function<void()>& body) {
+  return run_scenario(
+      [&] {
+        open_file(kFileUnit, text80(name), "old");
+        body();
+      },
+      {{name, content}});
+}
+
+// For a scenario expected to stop normally.
+void expect_stopped(const Outcome& o) {
+  EXPECT_TRUE(o.stopped) << "took the fatal path:\n" << o.err;
+}
+
+// --- What a scenario does
 
 // f_at_end's answer as a report line.
 std::string at_end_line(ftnint unit) {
@@ -188,8 +236,7 @@ TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    const ProcessResult r = run_scenario(dir, [&] { write_items(kConsole, c.items); });
+    const Outcome r = run_scenario([&] { write_items(kConsole, c.items); });
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
     expect_stopped(r);
@@ -197,10 +244,9 @@ TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80)
 }
 
 TEST(ListWrite, ManySmallItemsFillLinesUpToTheLimit) {
-  ScratchDir dir;
   std::vector<Item> letters(100, Text("x"));
   std::vector<Item> digits(50, Int(7));
-  const ProcessResult r = run_scenario(dir, [&] {
+  const Outcome r = run_scenario([&] {
     write_items(kConsole, letters);
     write_items(kConsole, digits);
   });
@@ -216,8 +262,7 @@ TEST(ListWrite, ManySmallItemsFillLinesUpToTheLimit) {
 }
 
 TEST(ListWrite, UnitZeroIsStandardErrorAndStatementsFollowEachOther) {
-  ScratchDir dir;
-  const ProcessResult r = run_scenario(dir, [&] {
+  const Outcome r = run_scenario([&] {
     write_items(kConsole, {Text("one")});
     write_items(0, {Text("to error"), Int(-1)});
     write_items(kConsole, {});
@@ -269,19 +314,16 @@ TEST(Open, NameLosesTrailingBlanksOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    const ProcessResult r = run_scenario(dir, [&] {
+    const Outcome r = run_scenario([&] {
       open_file(kFileUnit, c.text, "unknown");
       write_the_row(kFileUnit);
       close_file(kFileUnit);
     });
     expect_stopped(r);
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-      names.push_back(e.path().filename().string());
-    }
+    for (const auto& [name, content] : r.files) names.push_back(name);
     EXPECT_EQ(names, std::vector<std::string>{c.file});
-    EXPECT_EQ(dir.read(c.file), std::string(kRow) + "\n");
+    EXPECT_EQ(r.files.at(c.file), std::string(kRow) + "\n");
   }
 }
 
@@ -299,174 +341,171 @@ TEST(Open, UnknownExistingFileIsCutToTheRowsWrittenAtClose) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir dir;
-    dir.write("old.csv", before);
-    const ProcessResult r = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("old.csv"), "unknown");
-      for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
-      close_file(kFileUnit);
-    });
+    const Outcome r = run_scenario(
+        [&] {
+          open_file(kFileUnit, text80("old.csv"), "unknown");
+          for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
+          close_file(kFileUnit);
+        },
+        {{"old.csv", before}});
     expect_stopped(r);
-    EXPECT_EQ(dir.read("old.csv"), c.expected);
+    EXPECT_EQ(r.files.at("old.csv"), c.expected);
   }
 }
 
 TEST(Open, MissingFileOfAnyStatusButOldIsCreatedEmpty) {
   for (const char* status : {"unknown", "UNKNOWN", "new"}) {
     SCOPED_TRACE(status);
-    ScratchDir dir;
-    const ProcessResult r = run_scenario(dir, [&] {
+    const Outcome r = run_scenario([&] {
       open_file(kFileUnit, text80("fresh.csv"), status);
       close_file(kFileUnit);
     });
     expect_stopped(r);
-    ASSERT_TRUE(dir.exists("fresh.csv"));
-    EXPECT_EQ(dir.read("fresh.csv"), "");
+    ASSERT_EQ(r.files.count("fresh.csv"), 1u);
+    EXPECT_EQ(r.files.at("fresh.csv"), "");
   }
 }
 
 TEST(Open, StatusOldNeverCreatesNorEmptiesAFile) {
   for (const char* status : {"old", "OLD", "Old"}) {
     SCOPED_TRACE(status);
-    ScratchDir dir;
-    const ProcessResult missing =
-        run_scenario(dir, [&] { open_file(kFileUnit, text80("absent.txt"), status); });
-    EXPECT_TRUE(aborted(missing)) << "status " << missing.status;
-    EXPECT_FALSE(dir.exists("absent.txt"));
+    const Outcome missing =
+        run_scenario([&] { open_file(kFileUnit, text80("absent.txt"), status); });
+    EXPECT_FALSE(missing.stopped) << "the OPEN of a missing file did not take the fatal path";
+    EXPECT_EQ(missing.files.count("absent.txt"), 0u);
 
-    dir.write("present.txt", "kept\n");
-    const ProcessResult present = run_scenario(dir, [&] {
-      open_file(kFileUnit, text80("present.txt"), status);
-      close_file(kFileUnit);
-    });
+    const Outcome present = run_scenario(
+        [&] {
+          open_file(kFileUnit, text80("present.txt"), status);
+          close_file(kFileUnit);
+        },
+        {{"present.txt", "kept\n"}});
     expect_stopped(present);
-    EXPECT_EQ(dir.read("present.txt"), "kept\n");
+    EXPECT_EQ(present.files.at("present.txt"), "kept\n");
   }
 }
 
 TEST(Open, WritingAfterASkipReadGoesOnInPlaceAndCloseCutsThere) {
-  ScratchDir dir;
-  dir.write("mixed.txt", "line1\nline2\nline3\n");
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("mixed.txt"), "unknown");
-    skip_record(kFileUnit, false);
-    write_the_row(kFileUnit);
-    close_file(kFileUnit);
-  });
+  const Outcome r = run_scenario(
+      [&] {
+        open_file(kFileUnit, text80("mixed.txt"), "unknown");
+        skip_record(kFileUnit, false);
+        write_the_row(kFileUnit);
+        close_file(kFileUnit);
+      },
+      {{"mixed.txt", "line1\nline2\nline3\n"}});
   expect_stopped(r);
-  EXPECT_EQ(dir.read("mixed.txt"), "line1\n" + std::string(kRow) + "\n");
+  EXPECT_EQ(r.files.at("mixed.txt"), "line1\n" + std::string(kRow) + "\n");
 }
 
 TEST(Open, ReopeningAConnectedUnitClosesItsFileFirst) {
-  ScratchDir dir;
-  dir.write("first.csv", std::string(1000, 'q'));
-  dir.write("second.txt", "abc\n");
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("first.csv"), "unknown");
-    write_the_row(kFileUnit);
-    open_file(kFileUnit, text80("second.txt"), "old");
-    report(read_text(kFileUnit));
-  });
+  const Outcome r = run_scenario(
+      [&] {
+        open_file(kFileUnit, text80("first.csv"), "unknown");
+        write_the_row(kFileUnit);
+        open_file(kFileUnit, text80("second.txt"), "old");
+        report(read_text(kFileUnit));
+      },
+      {{"first.csv", std::string(1000, 'q')}, {"second.txt", "abc\n"}});
   expect_stopped(r);
-  EXPECT_EQ(dir.read("first.csv"), std::string(kRow) + "\n");
-  EXPECT_EQ(dir.read("report"), "end 0 [" + text80("abc") + "]\n");
+  EXPECT_EQ(r.files.at("first.csv"), std::string(kRow) + "\n");
+  EXPECT_EQ(r.report, "end 0 [" + text80("abc") + "]\n");
 }
 
 TEST(Close, OfAnUnconnectedUnitIsHarmless) {
-  ScratchDir dir;
-  dir.write("a.txt", "abc\n");
-  const ProcessResult r = run_scenario(dir, [&] {
-    close_file(12);
-    open_file(kFileUnit, text80("a.txt"), "old");
-    close_file(kFileUnit);
-    close_file(kFileUnit);
-    write_items(kConsole, {Text("still here")});
-  });
+  const Outcome r = run_scenario(
+      [&] {
+        close_file(12);
+        open_file(kFileUnit, text80("a.txt"), "old");
+        close_file(kFileUnit);
+        close_file(kFileUnit);
+        write_items(kConsole, {Text("still here")});
+      },
+      {{"a.txt", "abc\n"}});
   EXPECT_EQ(r.out, " still here\n");
   EXPECT_EQ(r.err, "");
   expect_stopped(r);
-  EXPECT_EQ(dir.read("a.txt"), "abc\n");
-  EXPECT_FALSE(dir.exists("fort.12"));
+  EXPECT_EQ(r.files.at("a.txt"), "abc\n");
+  EXPECT_EQ(r.files.count("fort.12"), 0u);
+  EXPECT_EQ(r.files.size(), 1u);
 }
 
 TEST(Stop, ClosesEveryUnitAndCutsAFileLeftOpen) {
-  ScratchDir dir;
-  dir.write("left.csv", std::string(1000, 'q'));
-  const ProcessResult r = run_scenario(dir, [&] {
-    open_file(kFileUnit, text80("left.csv"), "unknown");
-    write_the_row(kFileUnit);
-    write_items(kConsole, {Text("done")});
-  });
+  const Outcome r = run_scenario(
+      [&] {
+        open_file(kFileUnit, text80("left.csv"), "unknown");
+        write_the_row(kFileUnit);
+        write_items(kConsole, {Text("done")});
+      },
+      {{"left.csv", std::string(1000, 'q')}});
   expect_stopped(r);
   EXPECT_EQ(r.out, " done\n");
-  EXPECT_EQ(dir.read("left.csv"), std::string(kRow) + "\n");
+  EXPECT_EQ(r.files.at("left.csv"), std::string(kRow) + "\n");
 }
 
 // --- Skip READs and the end of a file
 
 TEST(SkipRead, ThreeSkipsOnTwoRecordsConsumeBothAndSetTheEndFlagSilently) {
-  const FileScenario run = run_on_file("two.txt", "one\ntwo\n", [] {
+  const Outcome run = run_on_file("two.txt", "one\ntwo\n", [] {
     for (int k = 0; k < 3; ++k) report(skip_record(kFileUnit, false) + "\n");
     report(skip_record(kFileUnit, true) + "\n");
     report(read_text(kFileUnit));
   });
-  expect_stopped(run.result);
-  EXPECT_EQ(run.result.err, "");
-  EXPECT_EQ(run.result.out, "");
+  expect_stopped(run);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "");
   // The third skip meets the end in its end call; with the flag set, READs with an exit return
   // -1 at their start.
   EXPECT_EQ(run.report, "end 0\nend 0\nend -1\nstart -1\nstart -1\n");
 }
 
 TEST(SkipRead, TheNextReadWithoutAnExitFailsAtItsStart) {
-  const FileScenario run = run_on_file("two.txt", "one\ntwo\n", [] {
+  const Outcome run = run_on_file("two.txt", "one\ntwo\n", [] {
     for (int k = 0; k < 3; ++k) skip_record(kFileUnit, false);
     report("before\n");
     skip_record(kFileUnit, false);
     report("after\n");
   });
-  EXPECT_TRUE(aborted(run.result)) << "status " << run.result.status;
-  EXPECT_EQ(first_line(run.result.err), "read start: end of file");
+  EXPECT_FALSE(run.stopped) << "the READ did not take the fatal path";
+  EXPECT_EQ(first_line(run.err), "read start: end of file");
   EXPECT_EQ(run.report, "before\n");
 }
 
 TEST(SkipRead, ALastRecordWithoutALineEndIsConsumedAndSetsTheEndFlag) {
-  const FileScenario run = run_on_file("tail.txt", "one\ntwo", [] {
+  const Outcome run = run_on_file("tail.txt", "one\ntwo", [] {
     report(skip_record(kFileUnit, false) + "\n");
     report(at_end_line(kFileUnit));
     report(skip_record(kFileUnit, false) + "\n");
     report(at_end_line(kFileUnit));
     report(skip_record(kFileUnit, true) + "\n");
   });
-  expect_stopped(run.result);
+  expect_stopped(run);
   EXPECT_EQ(run.report, "end 0\nnot at end\nend -1\nat end\nstart -1\n");
 }
 
 TEST(SkipRead, InterpretsNoCharacterOfTheRecord) {
-  const FileScenario run = run_on_file("odd.txt", "a/b'c\"d,e f\t/\nsecond\n", [] {
+  const Outcome run = run_on_file("odd.txt", "a/b'c\"d,e f\t/\nsecond\n", [] {
     skip_record(kFileUnit, false);
     report(read_text(kFileUnit));
   });
-  expect_stopped(run.result);
+  expect_stopped(run);
   EXPECT_EQ(run.report, "end 0 [" + text80("second") + "]\n");
 }
 
 TEST(SkipRead, CloseAndOpenClearTheEndFlag) {
-  const FileScenario run = run_on_file("one.txt", "only\n", [] {
+  const Outcome run = run_on_file("one.txt", "only\n", [] {
     skip_record(kFileUnit, false);
     skip_record(kFileUnit, false);
     close_file(kFileUnit);
     open_file(kFileUnit, text80("one.txt"), "old");
     report(read_text(kFileUnit));
   });
-  expect_stopped(run.result);
+  expect_stopped(run);
   EXPECT_EQ(run.report, "end 0 [" + text80("only") + "]\n");
 }
 
 TEST(SkipRead, StandardInputIsUnitFive) {
-  ScratchDir dir;
-  const ProcessResult r = run_scenario(
-      dir,
+  const Outcome r = run_scenario(
       [&] {
         report(skip_record(5, false) + "\n");
         report(read_text(5));
@@ -474,7 +513,7 @@ TEST(SkipRead, StandardInputIsUnitFive) {
       },
       {}, "skipped\nname.csv\n");
   expect_stopped(r);
-  EXPECT_EQ(dir.read("report"), "end 0\nend 0 [" + text80("name.csv") + "]\nend -1\n");
+  EXPECT_EQ(r.report, "end 0\nend 0 [" + text80("name.csv") + "]\nend -1\n");
 }
 
 // --- f_at_end
@@ -492,7 +531,7 @@ TEST(AtEnd, LooksAheadWithoutConsuming) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const FileScenario run = run_on_file("f.txt", c.content, [&] {
+    const Outcome run = run_on_file("f.txt", c.content, [&] {
       report(at_end_line(kFileUnit));
       if (c.content.empty()) {
         // A skip READ meets the end and sets the flag; the next READ stops at its start.
@@ -503,7 +542,7 @@ TEST(AtEnd, LooksAheadWithoutConsuming) {
       report(read_text(kFileUnit));
       report(at_end_line(kFileUnit));
     });
-    expect_stopped(run.result);
+    expect_stopped(run);
     EXPECT_EQ(run.report, c.report);
   }
 }
@@ -544,10 +583,10 @@ TEST(FormattedRead, TextRecordsArePaddedCutAndEndAtLfOrCrLf) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const FileScenario run = run_on_file("lines.txt", c.content, [&] {
+    const Outcome run = run_on_file("lines.txt", c.content, [&] {
       for (int k = 0; k < c.reads; ++k) report(read_text(kFileUnit));
     });
-    expect_stopped(run.result);
+    expect_stopped(run);
     std::string expected;
     for (const std::string& t : c.texts) {
       if (t == "<eof>") {
@@ -607,11 +646,11 @@ TEST(FormattedRead, DataRecordsFollowTheNumericFieldRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const FileScenario run = run_on_file("data.txt", c.content, [&] {
+    const Outcome run = run_on_file("data.txt", c.content, [&] {
       for (int k = 0; k < c.skips; ++k) skip_record(kFileUnit, false);
       for (int k = 0; k < c.reads; ++k) report(read_data(kFileUnit));
     });
-    expect_stopped(run.result);
+    expect_stopped(run);
     EXPECT_EQ(run.report, c.report);
   }
 }

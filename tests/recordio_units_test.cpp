@@ -10,7 +10,7 @@
 #include "recordio/recordio.h"
 #include "recordio/unit_table.h"
 #include "support/fake_system.h"
-#include "support/runtime_child.h"
+#include "support/statements.h"
 
 namespace recordio {
 namespace {

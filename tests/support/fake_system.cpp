@@ -35,9 +35,9 @@ bool FakeSystem::fails(Call call) {
 FakeSystem::Descriptor* FakeSystem::descriptor(int fd) {
   if (open_.empty()) {
     // The standard streams, as a process starts with them: pipes.
-    open_[STDIN_FILENO] = {&input, 0, false, true, false, false};
-    open_[STDOUT_FILENO] = {&out, 0, false, false, true, false};
-    open_[STDERR_FILENO] = {&err, 0, false, false, true, false};
+    open_[STDIN_FILENO] = {&input, 0, S_IFIFO, true, false, false};
+    open_[STDOUT_FILENO] = {&out, 0, S_IFIFO, false, true, false};
+    open_[STDERR_FILENO] = {&err, 0, S_IFIFO, false, true, false};
   }
   const auto d = open_.find(fd);
   if (d == open_.end()) {
@@ -50,30 +50,47 @@ FakeSystem::Descriptor* FakeSystem::descriptor(int fd) {
 int FakeSystem::open(const char* path, int flags, mode_t) {
   if (fails(kOpen)) return -1;
   descriptor(0);
-  auto file = files.find(path);
-  if (file == files.end()) {
-    if ((flags & O_CREAT) == 0) {
-      errno = ENOENT;
+  const int access = flags & O_ACCMODE;
+  const bool writing = access != O_RDONLY;
+  Descriptor d{&no_bytes_, 0, S_IFCHR, access != O_WRONLY, writing, (flags & O_APPEND) != 0};
+  if (directories.count(path) != 0) {
+    if (writing) {
+      errno = EISDIR;
       return -1;
     }
-    file = files.emplace(path, std::string()).first;
+    d.type = S_IFDIR;
+    d.transfer_error = EISDIR;
+  } else if (full_devices.count(path) != 0) {
+    d.transfer_error = ENOSPC;
+  } else {
+    auto file = files.find(path);
+    if (file == files.end()) {
+      if ((flags & O_CREAT) == 0) {
+        errno = ENOENT;
+        return -1;
+      }
+      file = files.emplace(path, std::string()).first;
+    } else if (writing && read_only.count(path) != 0) {
+      errno = EACCES;
+      return -1;
+    }
+    if ((flags & O_TRUNC) != 0) file->second.clear();
+    d.bytes = &file->second;
+    d.type = S_IFREG;
   }
-  if ((flags & O_TRUNC) != 0) file->second.clear();
-  const int access = flags & O_ACCMODE;
   int fd = 3;
   while (open_.count(fd) != 0) ++fd;
-  open_[fd] = {&file->second,          0, true, access != O_WRONLY, access != O_RDONLY,
-               (flags & O_APPEND) != 0};
+  open_[fd] = d;
   return fd;
 }
 
 namespace {
 
-void describe(struct stat* st, const std::string* bytes, bool regular) {
+void describe(struct stat* st, const std::string* bytes, mode_t type) {
   *st = {};
   st->st_dev = 1;
   st->st_ino = static_cast<ino_t>(reinterpret_cast<std::uintptr_t>(bytes));
-  st->st_mode = regular ? S_IFREG | 0644 : S_IFIFO | 0600;
+  st->st_mode = type | (type == S_IFREG ? 0644 : 0600);
   st->st_size = static_cast<off_t>(bytes->size());
 }
 
@@ -81,12 +98,17 @@ void describe(struct stat* st, const std::string* bytes, bool regular) {
 
 int FakeSystem::stat(const char* path, struct stat* st) {
   if (fails(kStat)) return -1;
+  if (directories.count(path) != 0 || full_devices.count(path) != 0) {
+    describe(st, &no_bytes_, directories.count(path) != 0 ? S_IFDIR : S_IFCHR);
+    return 0;
+  }
   const auto file = files.find(path);
   if (file == files.end()) {
     errno = ENOENT;
     return -1;
   }
-  describe(st, &file->second, true);
+  describe(st, &file->second, S_IFREG);
+  if (read_only.count(path) != 0) st->st_mode = S_IFREG | 0444;
   return 0;
 }
 
@@ -94,7 +116,7 @@ int FakeSystem::fstat(int fd, struct stat* st) {
   if (fails(kFstat)) return -1;
   const Descriptor* d = descriptor(fd);
   if (d == nullptr) return -1;
-  describe(st, d->bytes, d->regular);
+  describe(st, d->bytes, d->type);
   return 0;
 }
 
@@ -119,8 +141,8 @@ ssize_t FakeSystem::read(int fd, void* to, std::size_t n) {
   if (fails(kRead)) return -1;
   Descriptor* d = descriptor(fd);
   if (d == nullptr) return -1;
-  if (!d->readable) {
-    errno = EBADF;
+  if (!d->readable || d->transfer_error != 0) {
+    errno = d->readable ? d->transfer_error : EBADF;
     return -1;
   }
   const auto at = static_cast<std::size_t>(d->position);
@@ -142,12 +164,12 @@ ssize_t FakeSystem::write(int fd, const void* from, std::size_t n) {
   if (fails(kWrite)) return -1;
   Descriptor* d = descriptor(fd);
   if (d == nullptr) return -1;
-  if (!d->writable) {
-    errno = EBADF;
+  if (!d->writable || d->transfer_error != 0) {
+    errno = d->writable ? d->transfer_error : EBADF;
     return -1;
   }
   std::string& bytes = *d->bytes;
-  if (d->append || !d->regular) d->position = static_cast<off_t>(bytes.size());
+  if (d->append || !d->regular()) d->position = static_cast<off_t>(bytes.size());
   const auto at = static_cast<std::size_t>(d->position);
   const std::size_t moved = std::min(n, most_per_transfer);
   if (bytes.size() < at + moved) bytes.resize(at + moved);
@@ -166,7 +188,7 @@ off_t FakeSystem::lseek(int fd, off_t offset, int whence) {
   if (fails(kLseek)) return -1;
   Descriptor* d = descriptor(fd);
   if (d == nullptr) return -1;
-  if (!d->regular) {
+  if (!d->regular()) {
     errno = ESPIPE;
     return -1;
   }
@@ -185,7 +207,7 @@ int FakeSystem::ftruncate(int fd, off_t length) {
   if (fails(kFtruncate)) return -1;
   Descriptor* d = descriptor(fd);
   if (d == nullptr) return -1;
-  if (!d->regular || !d->writable) {
+  if (!d->regular() || !d->writable) {
     errno = EINVAL;
     return -1;
   }
@@ -220,8 +242,41 @@ InProcessRuntime::InProcessRuntime() {
   recordio::f_init();
 }
 
+void InProcessRuntime::stop() {
+  // As the exit handler f_exit does.
+  recordio::units().close_all();
+  recordio::settle(0);
+}
+
+bool InProcessRuntime::run(const std::function<void()>& body) {
+  try {
+    body();
+    stop();
+  } catch (const Crashed&) {
+    return false;
+  }
+  return true;
+}
+
 InProcessRuntime::~InProcessRuntime() {
-  recordio::units().close_all_quietly(false);
+  recordio::UnitTable& table = recordio::units();
+  table.close_all_quietly(false);
+  (void)recordio::take_unit_failure();
+  // A unit the fatal path closed keeps its buffer, its name and what it could not write, as it
+  // may in a process that ends anyway. Each such unit is connected to a file of a fresh fake and
+  // closed as CLOSE closes it, so that the next runtime finds the table as a process starts with
+  // it.
+  FakeSystem scratch;
+  recordio::use_system_calls(&scratch);
+  for (int n = 0; n < recordio::kUnitCount; ++n) {
+    recordio::Unit& unit = table.unit(n);
+    if (unit.path() == nullptr) continue;  // holds no buffer
+    const int fd = scratch.open("scratch", O_RDWR | O_CREAT, 0);
+    (void)unit.connect(fd, recordio::Mode::kReadWrite, false);
+    if (unit.record_length() != 0) unit.end_record();
+    unit.close(false);
+    scratch.close(fd);  // an unnamed unit leaves its descriptor open
+  }
   (void)recordio::take_unit_failure();
   recordio::set_crash_handler(nullptr);
   recordio::use_system_calls(nullptr);

@@ -4,11 +4,14 @@
 // crash handler instead of ending the process.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #include "recordio/system_calls.h"
@@ -24,6 +27,11 @@ class FakeSystem final : public recordio::SystemCalls {
   std::string input;
   std::string out, err;
   bool console_is_terminal = false;
+  // Files of `files` that may be read but not written: opening one for writing fails (EACCES).
+  std::set<std::string> read_only;
+  // Names that are no file: a directory opens for reading only and every read of it fails
+  // (EISDIR); a full device takes no byte, every write to it fails (ENOSPC).
+  std::set<std::string> directories, full_devices;
 
   // The call's next uses, after `after` that succeed, fail with `error`; `times` of them.
   void fail(Call call, int error, int after = 0, int times = 1);
@@ -52,8 +60,10 @@ class FakeSystem final : public recordio::SystemCalls {
   struct Descriptor {
     std::string* bytes;  // the file, the input, or a captured stream
     off_t position;
-    bool regular;
+    mode_t type;  // S_IFREG, S_IFIFO, S_IFDIR or S_IFCHR
     bool readable, writable, append;
+    int transfer_error = 0;  // what every read and write fails with
+    bool regular() const { return type == S_IFREG; }
   };
   struct Failure {
     int error = 0, after = 0, times = 0;
@@ -63,6 +73,7 @@ class FakeSystem final : public recordio::SystemCalls {
   Descriptor* descriptor(int fd);
 
   std::map<int, Descriptor> open_{};
+  std::string no_bytes_{};  // what a directory or a device holds
   std::array<Failure, kClose + 1> failures_{};
   std::array<int, kClose + 1> counts_{};
   bool interrupted_ = false;
@@ -82,6 +93,13 @@ class InProcessRuntime {
   InProcessRuntime& operator=(const InProcessRuntime&) = delete;
 
   FakeSystem& system() { return system_; }
+
+  // What the end of the process does after a STOP, short of ending it: every unit closed and a
+  // failure met on the way reported on the fatal path (it throws Crashed). No statement runs
+  // after it: the standard streams are closed too.
+  void stop();
+  // Runs `body`, then stop(): true when the run ended normally, false when it took the fatal path.
+  bool run(const std::function<void()>& body);
 
  private:
   FakeSystem system_;

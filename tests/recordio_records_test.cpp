@@ -59,5 +59,20 @@ TEST(RecordsInTheBuffer, AFailedWriteOfALongRecordIsReported) {
             "write: Input/output error");
 }
 
+// On a terminal every row is written as it ends: a write that fails there is reported with the
+// row's format, as any failure inside the statement is.
+TEST(RecordsInTheBuffer, AFailedWriteAtTheEndOfARowNamesItsFormat) {
+  InProcessRuntime runtime;
+  runtime.system().console_is_terminal = true;
+  units().preconnect();
+  runtime.system().fail(testing_support::FakeSystem::kWrite, EIO);
+  EXPECT_THROW(write_the_row(kConsole), testing_support::Crashed);
+  EXPECT_EQ(runtime.system().err, std::string("write: Input/output error\n"
+                                              "apparent state: unit 6 (unnamed)\n"
+                                              "last format: ") +
+                                      kFormat2000 +
+                                      "\nlately writing sequential formatted external IO\n");
+}
+
 }  // namespace
 }  // namespace recordio

@@ -130,21 +130,29 @@ int FakeSystem::duplicate(int fd, int lowest) {
   return copy;
 }
 
-ssize_t FakeSystem::read(int fd, void* to, std::size_t n) {
+FakeSystem::Descriptor* FakeSystem::transfer(Call call, int fd, bool writing) {
+  // Each transfer is interrupted once first when asked to be.
   if (interrupt_transfers && !interrupted_) {
-    ++counts_[kRead];
+    ++counts_[call];
     interrupted_ = true;
     errno = EINTR;
-    return -1;
+    return nullptr;
   }
   interrupted_ = false;
-  if (fails(kRead)) return -1;
+  if (fails(call)) return nullptr;
   Descriptor* d = descriptor(fd);
-  if (d == nullptr) return -1;
-  if (!d->readable || d->transfer_error != 0) {
-    errno = d->readable ? d->transfer_error : EBADF;
-    return -1;
+  if (d == nullptr) return nullptr;
+  const bool allowed = writing ? d->writable : d->readable;
+  if (!allowed || d->transfer_error != 0) {
+    errno = allowed ? d->transfer_error : EBADF;
+    return nullptr;
   }
+  return d;
+}
+
+ssize_t FakeSystem::read(int fd, void* to, std::size_t n) {
+  Descriptor* d = transfer(kRead, fd, false);
+  if (d == nullptr) return -1;
   const auto at = static_cast<std::size_t>(d->position);
   const std::size_t left = at < d->bytes->size() ? d->bytes->size() - at : 0;
   const std::size_t moved = std::min({n, most_per_transfer, left});
@@ -154,20 +162,8 @@ ssize_t FakeSystem::read(int fd, void* to, std::size_t n) {
 }
 
 ssize_t FakeSystem::write(int fd, const void* from, std::size_t n) {
-  if (interrupt_transfers && !interrupted_) {
-    ++counts_[kWrite];
-    interrupted_ = true;
-    errno = EINTR;
-    return -1;
-  }
-  interrupted_ = false;
-  if (fails(kWrite)) return -1;
-  Descriptor* d = descriptor(fd);
+  Descriptor* d = transfer(kWrite, fd, true);
   if (d == nullptr) return -1;
-  if (!d->writable || d->transfer_error != 0) {
-    errno = d->writable ? d->transfer_error : EBADF;
-    return -1;
-  }
   std::string& bytes = *d->bytes;
   if (d->append || !d->regular()) d->position = static_cast<off_t>(bytes.size());
   const auto at = static_cast<std::size_t>(d->position);

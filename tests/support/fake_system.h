@@ -71,6 +71,9 @@ class FakeSystem final : public recordio::SystemCalls {
   // Counts the call; true (errno set) when it is to fail.
   bool fails(Call call);
   Descriptor* descriptor(int fd);
+  // The descriptor a read or write may move bytes through; nullptr (errno set) when the call is
+  // interrupted, made to fail, or not allowed on it.
+  Descriptor* transfer(Call call, int fd, bool writing);
 
   std::map<int, Descriptor> open_{};
   std::string no_bytes_{};  // what a directory or a device holds

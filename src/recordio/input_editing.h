@@ -358,8 +358,15 @@ template <class Source>
   constexpr std::uint64_t kBlanks = plain::kEveryByte * ' ';
   constexpr std::uint64_t kZeros = plain::kEveryByte * '0';
   if (field[0] != ' ' || field[5] != '.') return false;
-  std::uint64_t word = plain::load(field + 1) & 0xFFFFFFFFu;
-  word |= (plain::load(field + 6) & 0xFFFFFFFFu) << 32;
+  // Columns 2 to 5 and 7 to 10, four bytes each: nothing beyond the field is read.
+  std::uint32_t before_point, after_point;
+  std::memcpy(&before_point, field + 1, 4);
+  std::memcpy(&after_point, field + 6, 4);
+  if constexpr (std::endian::native == std::endian::big) {
+    before_point = __builtin_bswap32(before_point);
+    after_point = __builtin_bswap32(after_point);
+  }
+  std::uint64_t word = before_point | static_cast<std::uint64_t>(after_point) << 32;
   // Leading blanks, at most the four of columns 2 to 5, then an optional sign among them.
   const int blanks = std::countr_zero((word ^ kBlanks) | (std::uint64_t{1} << 32)) / 8;
   const auto first = blanks < 4 ? static_cast<unsigned char>(word >> (8 * blanks)) : '0';

@@ -36,6 +36,21 @@ using testing_support::run_program;
 using testing_support::ScratchDir;
 
 constexpr auto kWait = 10000ms;
+
+// Sets the test process's own disposition of SIGPIPE for a while: ignored, so that a feeding or
+// draining thread whose program has gone sees EPIPE instead of ending the test; or the default,
+// for a shell pipeline started from here, which inherits it (a signal ignored at the start of a
+// shell cannot be reset in it).
+class BrokenPipe {
+ public:
+  explicit BrokenPipe(void (*disposition)(int)) { previous_ = std::signal(SIGPIPE, disposition); }
+  ~BrokenPipe() { std::signal(SIGPIPE, previous_); }
+  BrokenPipe(const BrokenPipe&) = delete;
+  BrokenPipe& operator=(const BrokenPipe&) = delete;
+
+ private:
+  void (*previous_)(int);
+};
 const std::string kNamePrompt = " Enter Output Acceleration File Name (CSV format)\n";
 
 // Opens the FIFO at `path` for writing once a reader has it open, waiting at most kWait; -1 when
@@ -109,6 +124,7 @@ ComponentFile large(int k) {
 // ---- Regression: a component file that is a FIFO hangs the run ----
 
 TEST(RegressionComponentFifoHangs, AComponentFifoIsReadToItsWritersEnd) {
+  const BrokenPipe ignored(SIG_IGN);
   struct Case {
     const char* what;
     bool fifo[3];
@@ -145,6 +161,7 @@ TEST(RegressionComponentFifoHangs, AComponentFifoIsReadToItsWritersEnd) {
 // ---- Regression: an output FIFO loses rows or hangs ----
 
 TEST(RegressionOutputFifoLosesRows, TheReaderGetsEveryRow) {
+  const BrokenPipe ignored(SIG_IGN);
   struct Case {
     const char* what;
     std::chrono::milliseconds reader_late;
@@ -171,6 +188,7 @@ TEST(RegressionOutputFifoLosesRows, TheReaderGetsEveryRow) {
 }
 
 TEST(RegressionOutputFifoLosesRows, AReaderThatGoesAwayEndsTheRunWithAFailure) {
+  const BrokenPipe ignored(SIG_IGN);
   struct Case {
     const char* what;
     bool ignore_broken_pipe;
@@ -247,6 +265,7 @@ TEST(RegressionConsoleOutputOverwritten, TheRowsFollowTheConsoleLinesInItsFile) 
 }
 
 TEST(RegressionConsoleOutputOverwritten, APipeReaderThatStopsEndsTheRun) {
+  const BrokenPipe at_default(SIG_DFL);
   ScratchDir dir;
   write_components(dir, large(1), large(2), large(3));
   const std::string command =

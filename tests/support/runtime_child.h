@@ -46,6 +46,14 @@ inline testing_support::ProcessResult run_scenario(
       [&] {
         const rlimit no_core{0, 0};
         setrlimit(RLIMIT_CORE, &no_core);
+        // The child starts as a process started by a shell would, whatever the test runner
+        // ignores or blocks (a runner under nohup ignores hang-ups).
+        for (int sig : {SIGINT, SIGTERM, SIGFPE, SIGABRT, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
+          std::signal(sig, SIG_DFL);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         if (chdir(dir.path().c_str()) != 0) _exit(kSetupFailed);
         if (before_start_up) before_start_up();
         start_up();

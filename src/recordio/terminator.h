@@ -52,7 +52,9 @@ using CrashHandler = void (*)();
 void set_crash_handler(CrashHandler handler);
 
 // Installs the handlers of the floating-point exception, abort, interrupt and termination
-// signals; an interrupt ignored when the process started stays ignored.
+// signals, and of hang-up, quit, broken pipe and the file-size limit, which close every unit and
+// then end the process by their own default action. Any of these but the first, second and
+// fourth that was ignored when the process started stays ignored.
 void install_signal_handlers();
 
 // Holds the handled signals back while the unit table changes shape (a buffer being flushed, a

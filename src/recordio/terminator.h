@@ -53,8 +53,8 @@ void set_crash_handler(CrashHandler handler);
 
 // Installs the handlers of the floating-point exception, abort, interrupt and termination
 // signals, and of hang-up, quit, broken pipe and the file-size limit, which close every unit and
-// then end the process by their own default action. Any of these but the first, second and
-// fourth that was ignored when the process started stays ignored.
+// then end the process by their own default action. An interrupt, hang-up, quit, broken pipe or
+// file-size signal ignored when the process started stays ignored.
 void install_signal_handlers();
 
 // Holds the handled signals back while the unit table changes shape (a buffer being flushed, a

@@ -1,5 +1,6 @@
 // Arbitrary single-precision bit patterns through F editing: every four bytes of the input are a
-// value, written under F7.3 and F10.3 (the combined file's fields) and under Fw.d with w 1..100
+// value, written under F7.3 and F10.3 (the combined file's fields, by write_fixed and by the
+// rows' own editors) and under Fw.d with w 1..100
 // and d 0..100 taken from the input's first two bytes. Each field must be exactly w characters
 // and equal the reference of tests/support/fixed_reference.h, built from the editing rules alone
 // (the unit tests of F editing use it too): printf's "%#.*f" text of the magnitude, a minus sign
@@ -22,10 +23,14 @@ constexpr int kMaxDecimals = 100;
 constexpr std::size_t kGuard = 16;
 constexpr char kGuardByte = '\x01';
 
-void check(float v, int w, int d) {
+// `rows_editor`: the field through the rows' own F editor of that width first, write_fixed only
+// where it declines.
+void check(float v, int w, int d, bool (*rows_editor)(char*, float) = nullptr) {
   char buffer[kGuard + kMaxWidth + kGuard];
   std::memset(buffer, kGuardByte, sizeof buffer);
-  recordio::write_fixed(buffer + kGuard, v, w, d);
+  if (rows_editor == nullptr || !rows_editor(buffer + kGuard, v)) {
+    recordio::write_fixed(buffer + kGuard, v, w, d);
+  }
   const std::string want = testing_support::reference_fixed(v, w, d);
   const std::string got(buffer + kGuard, static_cast<std::size_t>(w));
   bool guards_kept = true;
@@ -61,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(&v, &bits, sizeof v);
     check(v, 7, 3);
     check(v, 10, 3);
+    check(v, 7, 3, recordio::write_three_decimals<7>);
+    check(v, 10, 3, recordio::write_three_decimals<10>);
     check(v, w, d);
   }
   return 0;

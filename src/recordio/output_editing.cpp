@@ -101,17 +101,10 @@ bool short_fixed_text(float v, int d, char* end, FixedText& t) {
   if (!(scaled < kTwoTo52)) return false;  // huge, an infinity or a NaN
   const auto n =
       static_cast<std::uint64_t>(static_cast<std::int64_t>((scaled + kTwoTo52) - kTwoTo52));
-  char* p;
-  if (d == 3) {
-    p = end - 4;
-    std::memcpy(p, kPointAndThreeDecimals[n % 1000].data(), 4);
-    p = digits_backwards(p, n / 1000);
-  } else {
-    const std::uint64_t scale = kPowersOfTen[static_cast<std::size_t>(d)];
-    p = fixed_digits_backwards(end, n % scale, d);
-    *--p = '.';
-    p = digits_backwards(p, n / scale);
-  }
+  const std::uint64_t scale = kPowersOfTen[static_cast<std::size_t>(d)];
+  char* p = fixed_digits_backwards(end, n % scale, d);
+  *--p = '.';
+  p = digits_backwards(p, n / scale);
   t = {p, static_cast<std::size_t>(end - p), std::signbit(v) && n != 0};
   return true;
 }

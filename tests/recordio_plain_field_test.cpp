@@ -109,14 +109,15 @@ TEST(PlainField, LeavesEveryOtherFieldToTheFullScan) {
   }
 }
 
-// A ten-column field of the data records' usual shape, "%10.4f"-like, with its columns now and
-// then swapped for a sign, a blank, a point or a letter in the wrong place.
-std::string four_decimal_field(std::mt19937_64& rng) {
-  static constexpr char kStray[] = " -+.eE,x0";
-  char text[16];
+// A ten-column field of the data records' usual shape, "%10.Nf"-like with N from 0 to 7, with its
+// columns now and then swapped for a sign, a blank, a point or a letter in the wrong place.
+std::string ten_column_field(std::mt19937_64& rng) {
+  static constexpr char kStray[] = " -+.eE,x0\n\x80";
+  char text[32];
   const double magnitude =
-      std::ldexp(static_cast<double>(rng() % 100000000), -static_cast<int>(rng() % 30));
-  std::snprintf(text, sizeof text, "%10.4f", rng() % 2 ? magnitude : -magnitude);
+      std::ldexp(static_cast<double>(rng() % 10000000000), -static_cast<int>(rng() % 40));
+  std::snprintf(text, sizeof text, "%10.*f", static_cast<int>(rng() % 8),
+                rng() % 2 ? magnitude : -magnitude);
   std::string field = text;
   if (field.size() != 10) field = "   -0.0001";
   for (int k = static_cast<int>(rng() % 3); k > 0; --k) {
@@ -125,15 +126,23 @@ std::string four_decimal_field(std::mt19937_64& rng) {
   return field;
 }
 
-TEST(FourDecimalField, AgreesWithTheFullScanWheneverItReadsAField) {
+// The field with the window's other six bytes after it: digits, blanks or a line end, which
+// must not change what the field reads as.
+std::string in_window(const std::string& field, std::mt19937_64& rng) {
+  static constexpr const char* kAfter[] = {"      ", "123456", "\n 12.3", "\r\n-1.0", "......"};
+  return field + kAfter[rng() % 5];
+}
+
+TEST(TenColumnField, AgreesWithTheFullScanWheneverItReadsAField) {
   std::mt19937_64 rng(20261209);
   int accepted = 0;
-  constexpr int kFields = 200000;
+  constexpr int kFields = 300000;
   for (int n = 0; n < kFields; ++n) {
-    const std::string field = four_decimal_field(rng);
+    const std::string field = ten_column_field(rng);
+    const std::string window = in_window(field, rng);
     const int d = static_cast<int>(rng() % 8);
     float value;
-    if (!parse_four_decimals(field.data(), value)) continue;
+    if (!parse_ten_columns(window.data(), d, value)) continue;
     ++accepted;
     const ScanResult expected = full_scan(field, 10, d);
     ASSERT_EQ(expected.status, EditStatus::kOk) << '"' << field << '"';
@@ -142,33 +151,48 @@ TEST(FourDecimalField, AgreesWithTheFullScanWheneverItReadsAField) {
   EXPECT_GT(accepted, kFields / 4);
 }
 
-TEST(FourDecimalField, ReadsItsShapeAndLeavesEveryOtherField) {
+TEST(TenColumnField, ReadsItsShapeAndLeavesEveryOtherField) {
   struct Case {
     const char* field;
+    int d;
     bool read;
     float value;
   };
   const Case cases[] = {
-      {"   -2.2377", true, -2.2377f}, {" 1234.5678", true, 1234.5678f},
-      {"    +.0001", true, 0.0001f},  {"     .1234", true, 0.1234f},
-      {"   -0.0000", true, 0.0f},  // no significant digit: a positive zero
-      {"-1234.5678", false, 0},    // column 1 holds the sign
-      {"12345.6789", false, 0},    // column 1 holds a digit
-      {"     .-123", false, 0},    // a sign after the point is an exponent's
-      {"  - 1.2345", false, 0},    // a blank after the sign
-      {"  +-1.2345", false, 0},    // two signs
-      {"   1.23456", false, 0},    // the point elsewhere
-      {"   1.2E+04", false, 0},    // an exponent
-      {"   1.2 345", false, 0},    // a blank among the decimals
-      {"    1.234 ", false, 0},    // a trailing blank
+      {"   -2.2377", 4, true, -2.2377f},
+      {" 1234.5678", 4, true, 1234.5678f},
+      {"  12.34567", 4, true, 12.34567f},
+      {"-123.45678", 4, true, -123.45678f},  // column 1 holds the sign
+      {"12345.6789", 4, true, 12345.6789f},  // column 1 holds a digit
+      {"1234567890", 4, true, 123456.789f},  // ten digits, no point: d places them
+      {"       150", 2, true, 1.5f},
+      {"       150", 0, true, 150.0f},
+      {"    +.0001", 4, true, 0.0001f},
+      {"     .1234", 4, true, 0.1234f},
+      {"       12.", 4, true, 12.0f},
+      {"-.12345678", 4, true, -0.12345678f},
+      {"   -0.0000", 4, true, 0.0f},  // no significant digit: a positive zero
+      {"          ", 4, false, 0},    // all blank
+      {"         -", 4, false, 0},    // a sign only
+      {"         .", 4, false, 0},    // a point only
+      {"     .-123", 4, false, 0},    // a sign after the point is an exponent's
+      {"  - 1.2345", 4, false, 0},    // a blank after the sign
+      {"  +-1.2345", 4, false, 0},    // two signs
+      {"   1.2.345", 4, false, 0},    // two points
+      {"   1.2E+04", 4, false, 0},    // an exponent
+      {"   1.2 345", 4, false, 0},    // a blank among the decimals
+      {"    1.234 ", 4, false, 0},    // a trailing blank
+      {"    1.23\n ", 4, false, 0},   // a line end inside the field
+      {"   1.2\xb0" "45", 4, false, 0},  // a byte above 0x7F
   };
   for (const Case& c : cases) {
+    const std::string window = std::string(c.field) + "999999";
     float value = 42.0f;
-    EXPECT_EQ(parse_four_decimals(c.field, value), c.read) << '"' << c.field << '"';
+    EXPECT_EQ(parse_ten_columns(window.data(), c.d, value), c.read) << '"' << c.field << '"';
     if (c.read) {
       EXPECT_EQ(std::bit_cast<std::uint32_t>(value), std::bit_cast<std::uint32_t>(c.value))
           << '"' << c.field << '"';
-      EXPECT_EQ(std::bit_cast<std::uint32_t>(value), full_scan(c.field, 10, 4).bits);
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(value), full_scan(c.field, 10, c.d).bits);
     } else {
       EXPECT_EQ(value, 42.0f) << "stored nothing for \"" << c.field << '"';
     }

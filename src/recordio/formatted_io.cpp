@@ -19,9 +19,10 @@ namespace {
 }
 
 // The next data item of the statement's format; more items than the format has is fatal.
-const DataItem& next_item(FormatWalk& walk) {
+[[gnu::always_inline]] inline const DataItem& next_item(FormatWalk& walk) {
   const DataItem* item = walk.next();
-  if (item == nullptr) format_error();
+  if (item == nullptr) [[unlikely]]
+    format_error();
   return *item;
 }
 
@@ -52,7 +53,21 @@ const DataItem& next_item(FormatWalk& walk) {
   }
   if (status == EditStatus::kEndOfFile) return end_of_file_in_transfer();
   if (status == EditStatus::kUnexpected) fatal("fmt", Failure::runtime(RuntimeError::kUnexpected));
-  return 0;
+  return settle(0);
+}
+
+// One item read. The common field is read in place from the unit's buffer, which needs no
+// system call and so nothing to settle; every other item goes to its editor out of line. Each
+// direction is a function of its own, whose common path saves no registers.
+[[gnu::noinline]] int read_one(Statement& s, char* item, ftnlen len) {
+  const DataEdit& edit = next_item(s.walk).edit;
+  float value;
+  if (edit.width == kCommonWidth && edit.code != 'A' && len == sizeof value &&
+      read_common_field(*s.active, edit.decimals, value)) {
+    std::memcpy(item, &value, sizeof value);
+    return 0;
+  }
+  return read_item(*s.active, edit, item, len);
 }
 
 // The item's literal, then its field, at the end of the record being built.
@@ -79,6 +94,20 @@ const DataItem& next_item(FormatWalk& walk) {
   write_fixed(field, value, edit.width, edit.decimals);
 }
 
+// One item written; a record that outgrew the buffer may have written out what was published.
+[[gnu::noinline]] int write_one(Statement& s, const char* item, ftnlen len) {
+  write_item(*s.active, s.walk.format(), next_item(s.walk), item, len);
+  return settle(0);
+}
+
+// A call with several items: each as a call of its own would be.
+[[gnu::noinline]] int transfer_items(Statement& s, ftnint count, char* item, ftnlen len) {
+  for (ftnint i = 0; i < count; ++i, item += len) {
+    if ((s.writing ? write_one(s, item, len) : read_one(s, item, len)) != 0) return -1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int s_rsfe(const cilist* c) {
@@ -102,25 +131,10 @@ int do_fio(ftnint count, void* addr, ftnlen len) {
   // One call per item: the common field and the rows' fields are edited here, in line; every
   // other item goes to an editor out of line.
   Statement& s = statement();
-  Unit& unit = *s.active;
   auto* item = static_cast<char*>(addr);
-  if (s.writing) {
-    for (ftnint i = 0; i < count; ++i, item += len) {
-      write_item(unit, s.walk.format(), next_item(s.walk), item, len);
-    }
-    return settle(0);
-  }
-  for (ftnint i = 0; i < count; ++i, item += len) {
-    const DataEdit& edit = next_item(s.walk).edit;
-    float value;
-    if (edit.width == kCommonWidth && edit.code != 'A' && len == sizeof value &&
-        read_common_field(unit, value)) {
-      std::memcpy(item, &value, sizeof value);
-      continue;
-    }
-    if (read_item(unit, edit, item, len) != 0) return -1;
-  }
-  return settle(0);
+  if (count == 1) [[likely]]
+    return s.writing ? write_one(s, item, len) : read_one(s, item, len);
+  return transfer_items(s, count, item, len);
 }
 
 int e_rsfe() {

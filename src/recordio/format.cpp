@@ -41,9 +41,17 @@ class FormatParser {
         format.literal_length_ += part.text_length;
         continue;
       }
+      const auto prefix_length = static_cast<std::uint32_t>(format.literal_length_ - prefix_offset);
+      const DataEdit& e = part.edit;
+      const bool row_field =
+          e.code == 'F' && e.decimals == 3 && (e.width == 7 || e.width == 10) && prefix_length <= 1;
       format.items_[format.item_count_++] = {
-          part.edit, static_cast<std::uint32_t>(prefix_offset),
-          static_cast<std::uint32_t>(format.literal_length_ - prefix_offset)};
+          e,
+          static_cast<std::uint32_t>(prefix_offset),
+          prefix_length,
+          e.code != 'A' && e.width == 10,
+          static_cast<std::uint8_t>(row_field ? e.width : 0),
+          prefix_length == 1 ? format.literals_[prefix_offset] : '\0'};
       prefix_offset = format.literal_length_;
     }
     format.suffix_offset_ = prefix_offset;

@@ -26,6 +26,10 @@ struct DataItem {
   DataEdit edit;
   std::uint32_t prefix_offset;  // where the literal text sits in the format's literal pool
   std::uint32_t prefix_length;
+  // Decided once, when the format is compiled, for the statements' in-line paths:
+  bool ten_columns;     // a numeric field ten columns wide: the data records' fields
+  std::uint8_t row_width;  // 7 or 10 for F7.3 or F10.3 after at most one literal byte, else 0
+  char separator;       // that literal byte, when there is one
 };
 
 class Format {
@@ -83,6 +87,8 @@ class FormatWalk {
   const Format& format() const { return *format_; }
   // The next data item; nullptr when the format has no more.
   const DataItem* next() { return next_ == end_ ? nullptr : next_++; }
+  bool at_end() const { return next_ == end_; }
+  const DataItem& take() { return *next_++; }
   // The literal text up to the next data item, or to the end of the format.
   std::string_view rest() const {
     return next_ == end_ ? format_->suffix() : format_->prefix(*next_);

@@ -20,10 +20,9 @@ namespace {
 
 // The next data item of the statement's format; more items than the format has is fatal.
 [[gnu::always_inline]] inline const DataItem& next_item(FormatWalk& walk) {
-  const DataItem* item = walk.next();
-  if (item == nullptr) [[unlikely]]
+  if (walk.at_end()) [[unlikely]]
     format_error();
-  return *item;
+  return walk.take();
 }
 
 [[noreturn, gnu::noinline]] void mismatch() {
@@ -56,23 +55,23 @@ namespace {
   return settle(0);
 }
 
-// One item read. The common field is read in place from the unit's buffer, which needs no
+// One single-precision item read. The common field is read in place from the unit's buffer, which needs no
 // system call and so nothing to settle; every other item goes to its editor out of line. Each
 // direction is a function of its own, whose common path saves no registers.
 [[gnu::noinline]] int read_one(Statement& s, char* item, ftnlen len) {
-  const DataEdit& edit = next_item(s.walk).edit;
+  const DataItem& data = next_item(s.walk);
   float value;
-  if (edit.width == kCommonWidth && edit.code != 'A' && len == sizeof value &&
-      read_common_field(*s.active, edit.decimals, value)) {
+  if (data.ten_columns && read_common_field(*s.active, data.edit.decimals, value)) {
     std::memcpy(item, &value, sizeof value);
     return 0;
   }
-  return read_item(*s.active, edit, item, len);
+  return read_item(*s.active, data.edit, item, len);
 }
 
-// The item's literal, then its field, at the end of the record being built.
-[[gnu::always_inline]] inline void write_item(Unit& unit, const Format& format,
-                                              const DataItem& data, const char* item, ftnlen len) {
+// The item's literal, then its field, at the end of the record being built; then whatever a
+// record that outgrew the buffer met in writing out what was published.
+[[gnu::noinline]] int write_item(Unit& unit, const Format& format, const DataItem& data,
+                                 const char* item, ftnlen len) {
   const DataEdit& edit = data.edit;
   if (edit.code != 'F') unsupported_output();
   if (len != sizeof(float)) mismatch();
@@ -80,30 +79,44 @@ namespace {
   std::memcpy(&value, item, sizeof value);
   const std::size_t prefix = data.prefix_length;
   char* at = unit.extend_record(prefix + static_cast<std::size_t>(edit.width));
-  if (prefix == 1) {
-    *at = format.prefix(data)[0];  // the usual literal: a separator
-  } else if (prefix != 0) {
-    std::memcpy(at, format.prefix(data).data(), prefix);
-  }
-  char* const field = at + prefix;
-  if (edit.decimals == 3) {
-    // The rows' fields.
-    if (edit.width == 10 && write_three_decimals<10>(field, value)) return;
-    if (edit.width == 7 && write_three_decimals<7>(field, value)) return;
-  }
-  write_fixed(field, value, edit.width, edit.decimals);
-}
-
-// One item written; a record that outgrew the buffer may have written out what was published.
-[[gnu::noinline]] int write_one(Statement& s, const char* item, ftnlen len) {
-  write_item(*s.active, s.walk.format(), next_item(s.walk), item, len);
+  std::memcpy(at, format.prefix(data).data(), prefix);
+  write_fixed(at + prefix, value, edit.width, edit.decimals);
   return settle(0);
 }
 
-// A call with several items: each as a call of its own would be.
+// Room the rows' fields need after the record's end: a separator, ten columns, and what the
+// editor's eight-byte stores reach past the field.
+inline constexpr std::size_t kRowFieldRoom = 1 + 10 + 8;
+
+// One single-precision item written. The rows' fields are written in place after the record's end, which needs
+// no system call; every other item, and a row field the editor leaves (asterisks, an infinity,
+// a huge value), goes to write_item.
+[[gnu::noinline]] int write_one(Statement& s, const char* item, ftnlen len) {
+  const DataItem& data = next_item(s.walk);
+  Unit& unit = *s.active;
+  if (data.row_width != 0 && unit.record_room() > kRowFieldRoom) {
+    float value;
+    std::memcpy(&value, item, sizeof value);
+    char* field = unit.record_end();
+    *field = data.separator;  // overwritten by the field when there is no separator
+    field += data.prefix_length;
+    if (data.row_width == 10 ? write_three_decimals<10>(field, value)
+                             : write_three_decimals<7>(field, value)) {
+      unit.set_record_end(field + data.row_width);
+      return 0;
+    }
+  }
+  return write_item(unit, s.walk.format(), data, item, len);
+}
+
+// A call with several items, or items that are not single-precision values: each item as a
+// call of its own would be, through the editors out of line.
 [[gnu::noinline]] int transfer_items(Statement& s, ftnint count, char* item, ftnlen len) {
   for (ftnint i = 0; i < count; ++i, item += len) {
-    if ((s.writing ? write_one(s, item, len) : read_one(s, item, len)) != 0) return -1;
+    const DataItem& data = next_item(s.walk);
+    const int status = s.writing ? write_item(*s.active, s.walk.format(), data, item, len)
+                                 : read_item(*s.active, data.edit, item, len);
+    if (status != 0) return -1;
   }
   return 0;
 }
@@ -132,7 +145,7 @@ int do_fio(ftnint count, void* addr, ftnlen len) {
   // other item goes to an editor out of line.
   Statement& s = statement();
   auto* item = static_cast<char*>(addr);
-  if (count == 1) [[likely]]
+  if (count == 1 && len == sizeof(real)) [[likely]]
     return s.writing ? write_one(s, item, len) : read_one(s, item, len);
   return transfer_items(s, count, item, len);
 }

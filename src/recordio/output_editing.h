@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace recordio {
 
 namespace digit_tables {
@@ -32,6 +36,26 @@ inline constexpr std::array<std::array<char, 4>, 1000> kPointAndThreeDecimals = 
     auto& e = t[static_cast<std::size_t>(i)];
     e = {'.', static_cast<char>('0' + i / 100), static_cast<char>('0' + i / 10 % 10),
          static_cast<char>('0' + i % 10)};
+  }
+  return t;
+}();
+
+// The digits before the point of a magnitude below 1000, with the sign, right-aligned in four
+// columns: [0] without a sign ("   0", "  12", " 999"), [1] with one ("  -5", " -12", "-123").
+inline constexpr std::array<std::array<std::array<char, 4>, 1000>, 2> kSignedWholes = [] {
+  std::array<std::array<std::array<char, 4>, 1000>, 2> t{};
+  for (int minus = 0; minus < 2; ++minus) {
+    for (int w = 0; w < 1000; ++w) {
+      auto& e = t[static_cast<std::size_t>(minus)][static_cast<std::size_t>(w)];
+      e = {' ', ' ', ' ', ' '};
+      int at = 3;
+      int v = w;
+      do {
+        e[static_cast<std::size_t>(at--)] = static_cast<char>('0' + v % 10);
+        v /= 10;
+      } while (v != 0);
+      if (minus) e[static_cast<std::size_t>(at)] = '-';
+    }
   }
   return t;
 }();
@@ -62,6 +86,22 @@ inline char* digits_backwards(char* end, std::uint64_t v) {
 // even, as printf rounds.
 inline constexpr double kTwoTo52 = 4503599627370496.0;
 
+// x (at least 0) rounded to an integer, ties to even, as the program's rounding mode rounds; a
+// value of 2^63 or more, an infinity or a NaN gives 2^63 or more.
+inline std::uint64_t round_magnitude(double x) {
+#if defined(__x86_64__)
+  return static_cast<std::uint64_t>(_mm_cvtsd_si64(_mm_set_sd(x)));  // out of range: 2^63
+#else
+  if (!(x < kTwoTo52)) return std::uint64_t{1} << 63;
+  return static_cast<std::uint64_t>(static_cast<std::int64_t>((x + kTwoTo52) - kTwoTo52));
+#endif
+}
+
+// F10.3 of a magnitude from 1000 to 999999.999: the digits before the point, the decimals'
+// entry, and the sign. Out of line: the rows' values are nearly all smaller.
+[[gnu::noinline]] void write_ten_columns_wide(char* field, std::uint64_t whole,
+                                              const char* decimals, bool minus);
+
 // Fw.d of a single-precision value: exactly w characters at `field`.
 void write_fixed(char* field, float v, int w, int d);
 
@@ -69,40 +109,36 @@ void write_fixed(char* field, float v, int w, int d);
 // zero, otherwise the "%.9G" text with a point made sure of). Returns its length.
 std::size_t list_real_text(float v, char (&text)[32]);
 
-// FW.3 for the widths of the rows' fields, written straight into the field: |v| x 1000 is exact
-// in double precision and rounds to an integer ties to even, as printf's "%#.3f" rounds; the
-// point and decimals come from one table entry, the digits before the point from the pair
-// table, blanks and the sign around them. The leading "0" of a magnitude below 1 always fits at
-// these widths. False, having written nothing, when the text does not fit (asterisks), and for
-// a huge value, an infinity or a NaN: write_fixed does those.
+// FW.3 for the widths of the rows' fields, F7.3 and F10.3, written straight into the field:
+// |v| x 1000 is exact in double precision and rounds to an integer ties to even, as printf's
+// "%#.3f" rounds; the point and decimals come from one table entry, and for a magnitude below
+// 1000 (nearly every value) the sign and digits before the point from another; blanks around
+// them. The leading "0" of a magnitude below 1 always fits at these widths. False, having
+// written nothing, when the text does not fit (asterisks), and for a huge value, an infinity or
+// a NaN: write_fixed does those.
 template <int W>
 [[gnu::always_inline]] inline bool write_three_decimals(char* field, float v) {
-  static_assert(W >= 6 && W <= 16);
-  constexpr std::uint64_t kFits = [] {  // n below 10^(W-1): W - 4 digits before the point
-    std::uint64_t p = 1;
-    for (int i = 1; i < W; ++i) p *= 10;
-    return p;
-  }();
-  const double scaled = std::fabs(static_cast<double>(v)) * 1000.0;
-  if (!(scaled < kTwoTo52)) return false;
-  const auto n =
-      static_cast<std::uint64_t>(static_cast<std::int64_t>((scaled + kTwoTo52) - kTwoTo52));
+  static_assert(W == 7 || W == 10);
+  constexpr std::uint64_t kFits = W == 7 ? 1'000'000 : 1'000'000'000;  // n below 10^(W-1)
+  const std::uint64_t n = round_magnitude(std::fabs(static_cast<double>(v)) * 1000.0);
   const bool minus = std::signbit(v) && n != 0;
   if (n >= (minus ? kFits / 10 : kFits)) return false;
-  constexpr char kBlanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-  if constexpr (W >= 8) {
-    std::memcpy(field, kBlanks, 8);
-    std::memcpy(field + W - 8, kBlanks, 8);
-  } else {
-    std::memcpy(field, kBlanks, 4);
-    std::memcpy(field + W - 4, kBlanks, 4);
-  }
   const std::uint64_t whole = n / 1000;
-  char* p = field + W - 4;
-  std::memcpy(p, digit_tables::kPointAndThreeDecimals[n - whole * 1000].data(), 4);
-  p = whole < 10 ? (*--p = static_cast<char>('0' + whole), p)
-                 : digit_tables::digits_backwards(p, whole);
-  if (minus) p[-1] = '-';
+  const char* const decimals = digit_tables::kPointAndThreeDecimals[n - whole * 1000].data();
+  // F7.3's bounds keep it below 1000 before the point, and the entry's first column blank.
+  if (W == 7 || whole < 1000) [[likely]] {
+    const char* const signed_whole = digit_tables::kSignedWholes[minus][whole].data();
+    if constexpr (W == 10) {
+      constexpr char kBlanks[2] = {' ', ' '};
+      std::memcpy(field, kBlanks, 2);
+      std::memcpy(field + 2, signed_whole, 4);
+    } else {
+      std::memcpy(field, signed_whole + 1, 3);
+    }
+    std::memcpy(field + W - 4, decimals, 4);
+    return true;
+  }
+  write_ten_columns_wide(field, whole, decimals, minus);
   return true;
 }
 

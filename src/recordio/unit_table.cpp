@@ -100,7 +100,8 @@ int Unit::take_block() {
   if (block_ == nullptr) return ENOMEM;
   name_ = block_->name;
   buffer_ = block_->bytes;
-  next_ = limit_ = buffer_;
+  buffer_end_ = buffer_ + kBufferSize;
+  next_ = limit_ = record_end_ = buffer_;
   return 0;
 }
 
@@ -112,7 +113,7 @@ void Unit::give_back_block() {
     delete block_;
   }
   block_ = nullptr;
-  name_ = buffer_ = next_ = limit_ = nullptr;
+  name_ = buffer_ = buffer_end_ = next_ = limit_ = record_end_ = nullptr;
   name_length_ = 0;
   named_ = false;
 }
@@ -276,21 +277,22 @@ char* Unit::extend_record_slow(std::size_t n) {
     SignalGuard guard;
     written_out_.store(0, std::memory_order_relaxed);
     pending_.store(0, std::memory_order_relaxed);
-    published_ = 0;
+    forget_published();
   };
+  std::size_t record = record_length();
   const std::size_t start = published_;
   if (start != 0) {
     write_out_or_give_up();
-    std::memmove(buffer_, buffer_ + start, record_);
+    std::memmove(buffer_, buffer_ + start, record);
   }
-  if (record_ + n >= kBufferSize) {
+  if (record + n >= kBufferSize) {
     // A record longer than the buffer goes out in pieces.
-    publish(record_);
-    record_ = 0;
+    publish(record);
+    record = 0;
     write_out_or_give_up();
   }
-  char* at = buffer_ + record_;
-  record_ += n;
+  char* at = buffer_ + record;
+  record_end_ = at + n;
   return at;
 }
 
@@ -311,9 +313,7 @@ void Unit::publish(std::size_t bytes) {
 
 void Unit::end_record() {
   *extend_record(1) = '\n';
-  const std::size_t length = record_;
-  record_ = 0;
-  publish(length);
+  publish(record_length());
   if (flush_each_record_) flush();
 }
 
@@ -347,8 +347,15 @@ bool Unit::write_out(bool wait) noexcept {
   SignalGuard guard;
   written_out_.store(0, std::memory_order_relaxed);
   pending_.store(0, std::memory_order_relaxed);
-  published_ = 0;
+  forget_published();
   return true;
+}
+
+void Unit::forget_published() {
+  // The record being built keeps its length; extend_record_slow, the one caller with a record
+  // in progress, moves its bytes to the start of the buffer.
+  record_end_ = buffer_ + record_length();
+  published_ = 0;
 }
 
 void Unit::flush() {

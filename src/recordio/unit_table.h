@@ -113,15 +113,22 @@ class Unit {
   void begin_writing();
   // Room for n more bytes (n < kBufferSize / 2) at the end of the record being built.
   char* extend_record(std::size_t n) {
-    const std::size_t end = published_ + record_;
-    if (end + n < kBufferSize) [[likely]] {
-      record_ += n;
-      return buffer_ + end;
+    char* const at = record_end_;
+    if (n < static_cast<std::size_t>(buffer_end_ - at)) [[likely]] {
+      record_end_ = at + n;
+      return at;
     }
     return extend_record_slow(n);
   }
+  // The end of the record being built, and the room after it, for an editor that writes in
+  // place and then moves the end on (by no more than the room less one).
+  char* record_end() const { return record_end_; }
+  std::size_t record_room() const { return static_cast<std::size_t>(buffer_end_ - record_end_); }
+  void set_record_end(char* end) { record_end_ = end; }
   void append_to_record(std::string_view text);
-  std::size_t record_length() const { return record_; }
+  std::size_t record_length() const {
+    return static_cast<std::size_t>(record_end_ - (buffer_ + published_));
+  }
   // Ends the record being built with its line end and publishes it for output.
   void end_record();
   // Writes out the published output.
@@ -136,6 +143,7 @@ class Unit {
   bool fill();  // false at the end of the file, or when the read fails
   char* extend_record_slow(std::size_t n);
   void publish(std::size_t bytes);
+  void forget_published();
   void note(const char* context, Failure failure) const;
   int take_block();
   void give_back_block();
@@ -161,10 +169,11 @@ class Unit {
   char* next_ = nullptr;
   char* limit_ = nullptr;
   // Writing: the bytes of buffer_ published for output (a copy the statements read, and the one
-  // a signal handler reads), how many of them are already written out, the length of the record
+  // a signal handler reads), how many of them are already written out, the end of the record
   // being built after them, and whether the last operation wrote.
+  char* buffer_end_ = nullptr;
   std::size_t published_ = 0;
-  std::size_t record_ = 0;
+  char* record_end_ = nullptr;
   std::atomic<std::size_t> pending_{0};
   std::atomic<std::size_t> written_out_{0};
   std::atomic<bool> written_{false};

@@ -123,8 +123,10 @@ template <int W>
   const std::uint64_t n = round_magnitude(std::fabs(static_cast<double>(v)) * 1000.0);
   const bool minus = std::signbit(v) && n != 0;
   if (n >= (minus ? kFits / 10 : kFits)) return false;
-  const std::uint64_t whole = n / 1000;
-  const char* const decimals = digit_tables::kPointAndThreeDecimals[n - whole * 1000].data();
+  // Below 2^32 now: a 32-bit quotient is one multiplication.
+  const std::uint32_t whole = static_cast<std::uint32_t>(n) / 1000;
+  const char* const decimals =
+      digit_tables::kPointAndThreeDecimals[static_cast<std::uint32_t>(n) - whole * 1000].data();
   // F7.3's bounds keep it below 1000 before the point, and the entry's first column blank.
   if (W == 7 || whole < 1000) [[likely]] {
     const char* const signed_whole = digit_tables::kSignedWholes[minus][whole].data();

@@ -10,38 +10,27 @@ Statement& statement() {
   return current;
 }
 
-Unit* start_statement(const cilist& c, const char* format, Direction direction) {
+Unit* connect_statement(const cilist& c) {
   Statement& s = statement();
-  s.unit = c.unit;
-  s.format = format;
-  s.writing = direction == Direction::kWriting;
-  s.end_exit = c.end != 0;
-  Unit* u = s.active;
-  if (u == nullptr || c.unit != s.active_number || !u->connected()) {
-    s.active_number = -1;
-    u = units().at(c.unit);
-    if (u == nullptr) fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
-    if (!u->connected()) {
-      // The run reads and writes only the standard streams and the units it has opened.
-      fatal(s.writing ? "write start" : "read start", Failure::message("unit not connected"));
-    }
-    s.active = u;
-    s.active_number = c.unit;
+  s.active_number = -1;
+  Unit* u = units().at(c.unit);
+  if (u == nullptr) fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
+  if (!u->connected()) {
+    // The run reads and writes only the standard streams and the units it has opened.
+    fatal(s.writing ? "write start" : "read start", Failure::message("unit not connected"));
   }
-  if (s.writing) {
-    if (u->mode() == Mode::kReadOnly) {
-      fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
-    }
-    u->begin_writing();
-    return u;
-  }
-  u->begin_reading();
-  settle(0);
-  if (u->end_flag()) {
-    if (s.end_exit) return nullptr;
-    fatal("read start", Failure::end_of_file());
-  }
+  s.active = u;
+  s.active_number = c.unit;
   return u;
+}
+
+void cannot_write() {
+  fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
+}
+
+Unit* end_of_file_at_start() {
+  if (statement().end_exit) return nullptr;
+  fatal("read start", Failure::end_of_file());
 }
 
 int end_of_file_in_transfer() {
@@ -50,8 +39,7 @@ int end_of_file_in_transfer() {
   fatal("fmt", Failure::end_of_file());
 }
 
-int end_reading_record(Unit& unit) {
-  if (!unit.end_flag() && unit.skip_record()) return 0;
+int end_of_file_at_record_end(Unit& unit) {
   settle(0);
   unit.set_end_flag();
   return -1;

@@ -191,11 +191,6 @@ void Unit::close_quietly(bool wait) noexcept {
 
 // --- Reading
 
-void Unit::begin_reading() {
-  if (published_ != 0) flush();
-  written_.store(false, std::memory_order_relaxed);
-}
-
 bool Unit::fill() {
   // A prompt must be visible before the program waits on standard input, whatever the console
   // is (a terminal, a pipe, a file).
@@ -238,7 +233,7 @@ int Unit::peek_slow() {
   }
 }
 
-bool Unit::skip_record() {
+bool Unit::skip_record_slow() {
   for (;;) {
     const auto left = static_cast<std::size_t>(limit_ - next_);
     if (const void* lf = std::memchr(next_, '\n', left)) {
@@ -261,11 +256,6 @@ void Unit::drop_read_ahead() noexcept {
   const auto unread = static_cast<off_t>(limit_ - next_);
   if (unread != 0) (void)system_calls().lseek(fd_, -unread, SEEK_CUR);
   next_ = limit_ = buffer_;
-}
-
-void Unit::begin_writing() {
-  if (next_ != limit_) drop_read_ahead();
-  written_.store(true, std::memory_order_relaxed);
 }
 
 char* Unit::extend_record_slow(std::size_t n) {

@@ -86,7 +86,10 @@ class Unit {
   void close_quietly(bool wait) noexcept;
 
   // --- Reading: the characters of the current record, one at a time.
-  void begin_reading();
+  void begin_reading() {
+    if (published_ != 0) flush();
+    written_.store(false, std::memory_order_relaxed);
+  }
   // The next character, kLineEnd at the record's line end, or kEndOfFile (end flag set).
   int peek() {
     if (next_ < limit_) {
@@ -102,15 +105,24 @@ class Unit {
   std::string_view buffered() const { return {next_, static_cast<std::size_t>(limit_ - next_)}; }
   void skip(std::size_t n) { next_ += n; }
   // Reads and discards through the next line end; false when the file ends first (or a read
-  // fails).
-  bool skip_record();
+  // fails). A record read through its last field has its line end next.
+  bool skip_record() {
+    if (next_ < limit_ && *next_ == '\n') [[likely]] {
+      ++next_;
+      return true;
+    }
+    return skip_record_slow();
+  }
   // True when nothing more can be read; consumes nothing.
   bool at_end();
 
   // --- Writing: the record being built sits in the buffer after the published output, where a
   // signal handler does not see it until it is ended.
   // Switches to writing in place, keeping the position; sets the written flag.
-  void begin_writing();
+  void begin_writing() {
+    if (next_ != limit_) drop_read_ahead();
+    written_.store(true, std::memory_order_relaxed);
+  }
   // Room for n more bytes (n < kBufferSize / 2) at the end of the record being built.
   char* extend_record(std::size_t n) {
     char* const at = record_end_;
@@ -140,6 +152,7 @@ class Unit {
  private:
   friend class UnitTable;
   int peek_slow();
+  bool skip_record_slow();
   bool fill();  // false at the end of the file, or when the read fails
   char* extend_record_slow(std::size_t n);
   void publish(std::size_t bytes);

@@ -427,11 +427,15 @@ inline __m128i bytes_of(const std::array<unsigned char, 16>& b) {
   v = _mm_madd_epi16(v, _mm_set1_epi32(100 + (1 << 16)));
   v = _mm_madd_epi16(_mm_packs_epi32(v, v), _mm_set1_epi32(10000 + (1 << 16)));
   const auto eights = static_cast<std::uint64_t>(_mm_cvtsi128_si64(v));
-  const std::uint64_t mantissa = (eights & 0xFFFFFFFF) * 100000000 + (eights >> 32);
+  const auto mantissa =
+      static_cast<std::int64_t>((eights & 0xFFFFFFFF) * 100000000 + (eights >> 32));
 
-  const auto single = static_cast<float>(static_cast<double>(mantissa) /
-                                         kExactPowersOfTen[static_cast<std::size_t>(scale)]);
-  value = negative && mantissa != 0 ? -single : single;  // no significant digit: +0
+  // The sign goes on the integer, by arithmetic rather than a branch (the fields' signs follow
+  // no pattern a branch predictor could learn); an integer zero has no sign, so no significant
+  // digit gives +0. Rounding to nearest is symmetric, so the value is the magnitude's, signed.
+  const std::int64_t flip = -static_cast<std::int64_t>(negative);
+  value = static_cast<float>(static_cast<double>((mantissa ^ flip) - flip) /
+                             kExactPowersOfTen[static_cast<std::size_t>(scale)]);
   return true;
 #else
   (void)field, (void)d, (void)value;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -121,8 +122,11 @@ template <int W>
   static_assert(W == 7 || W == 10);
   constexpr std::uint64_t kFits = W == 7 ? 1'000'000 : 1'000'000'000;  // n below 10^(W-1)
   const std::uint64_t n = round_magnitude(std::fabs(static_cast<double>(v)) * 1000.0);
-  const bool minus = std::signbit(v) && n != 0;
-  if (n >= (minus ? kFits / 10 : kFits)) return false;
+  // The sign by arithmetic, not by a branch: the rows' signs follow no pattern a branch
+  // predictor could learn. A minus sign takes a column from the digits.
+  const auto minus =
+      static_cast<unsigned>(std::bit_cast<std::uint32_t>(v) >> 31) & static_cast<unsigned>(n != 0);
+  if (n >= kFits - minus * (kFits - kFits / 10)) return false;
   // Below 2^32 now: a 32-bit quotient is one multiplication.
   const std::uint32_t whole = static_cast<std::uint32_t>(n) / 1000;
   const char* const decimals =

@@ -89,6 +89,7 @@ class FormatWalk {
   const DataItem* next() { return next_ == end_ ? nullptr : next_++; }
   bool at_end() const { return next_ == end_; }
   const DataItem& take() { return *next_++; }
+  const DataItem* position() const { return next_; }
   // The literal text up to the next data item, or to the end of the format.
   std::string_view rest() const {
     return next_ == end_ ? format_->suffix() : format_->prefix(*next_);

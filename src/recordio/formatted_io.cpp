@@ -55,9 +55,9 @@ namespace {
   return settle(0);
 }
 
-// One single-precision item read. The common field is read in place from the unit's buffer, which needs no
-// system call and so nothing to settle; every other item goes to its editor out of line. Each
-// direction is a function of its own, whose common path saves no registers.
+// One single-precision item read. The common field is read in place from the unit's buffer,
+// which needs no system call and so nothing to settle; every other item goes to its editor out
+// of line. Each direction is a function of its own, whose common path saves few registers.
 [[gnu::noinline]] int read_one(Statement& s, char* item, ftnlen len) {
   const DataItem& data = next_item(s.walk);
   float value;
@@ -84,29 +84,32 @@ namespace {
   return settle(0);
 }
 
-// Room the rows' fields need after the record's end: a separator, ten columns, and what the
-// editor's eight-byte stores reach past the field.
-inline constexpr std::size_t kRowFieldRoom = 1 + 10 + 8;
+// Room the rows' fields need after the record's end: a separator and ten columns.
+inline constexpr std::size_t kRowFieldRoom = 1 + 10;
 
-// One single-precision item written. The rows' fields are written in place after the record's end, which needs
-// no system call; every other item, and a row field the editor leaves (asterisks, an infinity,
-// a huge value), goes to write_item.
-[[gnu::noinline]] int write_one(Statement& s, const char* item, ftnlen len) {
+// The single-precision item whose data item was just taken, through write_item.
+[[gnu::noinline]] int write_taken(Statement& s, const char* item) {
+  return write_item(*s.active, s.walk.format(), s.walk.position()[-1], item, sizeof(float));
+}
+
+// One single-precision item written. The rows' fields are written in place after the record's
+// end, which needs no system call; every other item, and a row field the editor leaves
+// (asterisks, an infinity, a huge value), goes to write_item.
+[[gnu::noinline]] int write_one(Statement& s, const char* item) {
   const DataItem& data = next_item(s.walk);
   Unit& unit = *s.active;
-  if (data.row_width != 0 && unit.record_room() > kRowFieldRoom) {
-    float value;
-    std::memcpy(&value, item, sizeof value);
-    char* field = unit.record_end();
-    *field = data.separator;  // overwritten by the field when there is no separator
-    field += data.prefix_length;
-    if (data.row_width == 10 ? write_three_decimals<10>(field, value)
-                             : write_three_decimals<7>(field, value)) {
-      unit.set_record_end(field + data.row_width);
-      return 0;
-    }
-  }
-  return write_item(unit, s.walk.format(), data, item, len);
+  if (data.row_width == 0 || unit.record_room() <= kRowFieldRoom) [[unlikely]]
+    return write_taken(s, item);
+  float value;
+  std::memcpy(&value, item, sizeof value);
+  char* field = unit.record_end();
+  *field = data.separator;  // overwritten by the field when there is no separator
+  field += data.prefix_length;
+  if (!(data.row_width == 10 ? write_three_decimals<10>(field, value)
+                             : write_three_decimals<7>(field, value))) [[unlikely]]
+    return write_taken(s, item);
+  unit.set_record_end(field + data.row_width);
+  return 0;
 }
 
 // A call with several items, or items that are not single-precision values: each item as a
@@ -146,7 +149,7 @@ int do_fio(ftnint count, void* addr, ftnlen len) {
   Statement& s = statement();
   auto* item = static_cast<char*>(addr);
   if (count == 1 && len == sizeof(real)) [[likely]]
-    return s.writing ? write_one(s, item, len) : read_one(s, item, len);
+    return s.writing ? write_one(s, item) : read_one(s, item, len);
   return transfer_items(s, count, item, len);
 }
 

@@ -1,5 +1,6 @@
 // Arbitrary bytes as the records of a formatted READ: every record read by "(8E10.4)" (eight
-// E10.4 fields) and by "(a80)", then by an Ew.d and an Aw whose sizes come from the first bytes.
+// E10.4 fields) and by "(a80)", then by an Ew.d and an Aw whose sizes come from the first bytes;
+// and the data records' fields by the one-pass reader, wherever its window fits.
 // Each field the editors read must agree with the slow references in reference.h: the same
 // outcome (value, end of file, editing error), the same value bit for bit, the same position
 // after the field.
@@ -193,6 +194,35 @@ void check_records_with(const fuzzref::Text& text, Source& in, int fields, int w
   }
 }
 
+// The one-pass reader of the data records' fields, wherever its window of bytes fits: where it
+// reads a field at all, the reference reads the same value from the same ten columns.
+void check_ten_columns(const fuzzref::Text& text, const unsigned char* bytes, std::size_t size,
+                       int fields, int d) {
+  for (std::size_t pos = 0; pos != fuzzref::Text::npos; pos = text.after_line_end(pos)) {
+    for (int k = 0; k < fields && size - pos >= recordio::kCommonWindow; ++k) {
+      const fuzzref::RealField want = fuzzref::read_e(text, pos, recordio::kCommonWidth, d);
+      float got = -1.0f;
+      if (recordio::parse_ten_columns(reinterpret_cast<const char*>(bytes) + pos, d, got)) {
+        if (want.outcome != fuzzref::Outcome::kValue) {
+          disagree("ten columns", pos, std::string("read a value, reference: ") +
+                                           name_of(want.outcome));
+        }
+        if (bits_of(got) != bits_of(want.value) ||
+            want.next != pos + recordio::kCommonWidth) {
+          char detail[160];
+          std::snprintf(detail, sizeof detail, "%a (%08x), reference %a (%08x) ending at +%zu",
+                        static_cast<double>(got), bits_of(got),
+                        static_cast<double>(want.value), bits_of(want.value), want.next - pos);
+          disagree("ten columns", pos, detail);
+        }
+      }
+      if (want.outcome != fuzzref::Outcome::kValue) break;
+      pos = want.next;
+    }
+    if (pos >= size) break;
+  }
+}
+
 void check_records(const unsigned char* bytes, std::size_t size, int fields, int w, int d,
                    std::size_t n, std::size_t a_width) {
   const fuzzref::Text text(bytes, size);
@@ -215,6 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The data records and header lines of a component file.
   check_records(bytes.get(), size, 8, 10, 4, 80, 80);
+  check_ten_columns(fuzzref::Text(bytes.get(), size), bytes.get(), size, 8, size % 8);
 
   // Other sizes: Ew.d with w 1..256 (the widest numeric field a format allows) and d 0..255, Aw
   // into an item of 1..128 characters with w 1..160; the records follow the four size bytes.

@@ -30,18 +30,18 @@ fs::path scratch() {
   return dir;
 }
 
-// A component file at the capacity bound: 32 header records, 4125 data records of fields in the
-// mixed forms real files hold.
+// A component file at the capacity bound: 32 header records, 4125 data records of random fields
+// written "%10.5f" (Gaussian, sigma 50), as in the whole-process benchmark's record.
 std::string full_component_file() {
   const fs::path path = scratch() / "component.txt";
   std::ofstream out(path);
   for (int k = 1; k <= 32; ++k) out << "header record " << k << '\n';
   std::mt19937 rng(7);
-  std::uniform_real_distribution<double> value(-500.0, 500.0);
+  std::normal_distribution<double> value(0.0, 50.0);
   char field[32];
   for (int r = 0; r < kDataRecords; ++r) {
     for (int f = 0; f < 8; ++f) {
-      std::snprintf(field, sizeof field, "%10.4f", value(rng));
+      std::snprintf(field, sizeof field, "%10.5f", value(rng));
       out << field;
     }
     out << '\n';
@@ -74,7 +74,7 @@ void BM_ReadFullComponentFile(benchmark::State& state) {
 void BM_WriteFullCombinedFile(benchmark::State& state) {
   static cdmg::Run run;
   std::mt19937 rng(11);
-  std::uniform_real_distribution<float> value(-2000.0f, 2000.0f);
+  std::normal_distribution<float> value(0.0f, 50.0f);
   for (int k = 0; k < cdmg::kCapacity; ++k) {
     run.x[static_cast<std::size_t>(k)] = value(rng);
     run.y[static_cast<std::size_t>(k)] = value(rng);

@@ -172,9 +172,10 @@ TEST(TenColumnField, ReadsItsShapeAndLeavesEveryOtherField) {
       {"       12.", 4, true, 12.0f},
       {"-.12345678", 4, true, -0.12345678f},
       {"   -0.0000", 4, true, 0.0f},  // no significant digit: a positive zero
-      {"          ", 4, false, 0},    // all blank
-      {"         -", 4, false, 0},    // a sign only
-      {"         .", 4, false, 0},    // a point only
+      {"          ", 4, true, 0.0f},  // all blank: zero
+      {"         -", 4, true, 0.0f},  // a sign only: zero
+      {"         .", 4, true, 0.0f},  // a point only: zero
+      {"       -. ", 4, false, 0},    // a blank after the point
       {"     .-123", 4, false, 0},    // a sign after the point is an exponent's
       {"  - 1.2345", 4, false, 0},    // a blank after the sign
       {"  +-1.2345", 4, false, 0},    // two signs

@@ -49,7 +49,7 @@ class FormatParser {
           e,
           static_cast<std::uint32_t>(prefix_offset),
           prefix_length,
-          e.code != 'A' && e.width == 10,
+          e.code != 'A' && e.width == kCommonWidth && e.decimals <= kMaxExactScale,
           static_cast<std::uint8_t>(row_field ? e.width : 0),
           prefix_length == 1 ? format.literals_[prefix_offset] : '\0'};
       prefix_offset = format.literal_length_;

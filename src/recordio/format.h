@@ -14,6 +14,11 @@
 
 namespace recordio {
 
+// The fields of a data record are ten columns wide; the one-pass read of such a field takes at
+// most this many decimals (10^d is exact in double precision).
+inline constexpr int kCommonWidth = 10;
+inline constexpr int kMaxExactScale = 22;
+
 // A data edit descriptor: Aw (or A), Ew.d, Fw.d.
 struct DataEdit {
   char code;     // 'A', 'E' or 'F'
@@ -27,7 +32,7 @@ struct DataItem {
   std::uint32_t prefix_offset;  // where the literal text sits in the format's literal pool
   std::uint32_t prefix_length;
   // Decided once, when the format is compiled, for the statements' in-line paths:
-  bool ten_columns;     // a numeric field ten columns wide: the data records' fields
+  bool ten_columns;     // a numeric field ten columns wide, at most kMaxExactScale decimals
   std::uint8_t row_width;  // 7 or 10 for F7.3 or F10.3 after at most one literal byte, else 0
   char separator;       // that literal byte, when there is one
 };

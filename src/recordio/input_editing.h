@@ -357,10 +357,10 @@ template <class Source>
   return status;
 }
 
-// The fields of a data record are ten columns wide.
-inline constexpr int kCommonWidth = 10;
-// Bytes a one-pass read of such a field looks at: the field and what follows it in memory.
+// Bytes a one-pass read of a data record's field looks at: the field and what follows it in
+// memory.
 inline constexpr std::size_t kCommonWindow = 16;
+static_assert(kExactPowersOfTen.size() > kMaxExactScale);
 
 #if defined(__SSE2__)
 namespace ten_columns {
@@ -390,8 +390,9 @@ inline __m128i bytes_of(const std::array<unsigned char, 16>& b) {
 // taken out by moving the digits before it one column on; the ten digit columns, moved to the
 // end of the sixteen, are combined in pairs, fours and eights into one integer, which is
 // converted by one correctly rounded division, as the one conversion does. `field` must have
-// kCommonWindow bytes readable. False, having stored nothing, for any other field (an exponent,
-// a blank among the digits, no digit at all, a line end): the full scan reads those.
+// kCommonWindow bytes readable, and d be at most kMaxExactScale. False, having stored nothing,
+// for any other field (an exponent, a blank among the digits, a line end): the full scan reads
+// those.
 [[gnu::always_inline]] inline bool parse_ten_columns(const char* field, int d, float& value) {
 #if defined(__SSE2__)
   constexpr unsigned kColumns = (1u << kCommonWidth) - 1;
@@ -399,18 +400,21 @@ inline __m128i bytes_of(const std::array<unsigned char, 16>& b) {
   const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
   const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values);
   const auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
-  const int blanks = std::countr_one(mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
-  if (blanks >= kCommonWidth) return false;
+  // Leading blanks. Ten to fifteen: a blank field, which reads as zero (the column looked at
+  // for a sign is still within the window); sixteen is taken as none, and the field goes to the
+  // full scan.
+  const int blanks = std::countr_one(mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')))) & 15;
   const unsigned digits = mask(is_digit) & kColumns;
   const unsigned points = mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('.'))) & kColumns;
   const char first = field[blanks];
   const bool negative = first == '-';
   const int start = blanks + ((negative || first == '+') ? 1 : 0);
   const unsigned body = kColumns >> start << start;
-  if ((((digits | points) ^ body) | (points & (points - 1))) != 0 || digits == 0) return false;
+  // After the blanks and the sign, digits and at most one point fill the field. No digit at
+  // all reads as zero, as the full scan reads it.
+  if ((((digits | points) ^ body) | (points & (points - 1))) != 0) return false;
   const int point = points == 0 ? kCommonWidth : std::countr_zero(points);
   const int scale = point == kCommonWidth ? d : kCommonWidth - 1 - point;
-  if (scale >= static_cast<int>(kExactPowersOfTen.size())) return false;
 
   // The digit values, nothing beyond the field; closed up over the point; in columns 7 to 16.
   __m128i v = _mm_and_si128(values, _mm_and_si128(is_digit, _mm_setr_epi8(-1, -1, -1, -1, -1, -1,

@@ -37,19 +37,30 @@ inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
 // conversion of its decimal text: for the numbers the fast path of decimal_to_float leaves.
 double exact_decimal_to_double(DecimalNumber n);
 
+// The fast tier of the conversion: signed digits of magnitude at most 2^53 over 10^scale, scale at
+// most 22. Both are exact in double precision, so one correctly rounded division gives the
+// correctly rounded double; rounding to nearest is symmetric, so the sign may go on the digits.
+// An integer zero has no sign: no significant digit gives +0.
+inline float divided_exactly(std::int64_t digits, std::size_t scale) {
+  return static_cast<float>(static_cast<double>(digits) / kExactPowersOfTen[scale]);
+}
+
 // The decimal number as a single-precision value; no significant digit gives +0.
 //
-// A mantissa below 2^53 and a power of ten of at most 22 are both exact in double precision, so
-// one correctly rounded multiplication or division gives the correctly rounded double. Every
+// A mantissa of at most 2^53 and a power of ten of at most 22 are both exact in double precision,
+// so one correctly rounded multiplication or division gives the correctly rounded double. Every
 // other number goes through the exact conversion.
 inline float decimal_to_float(const DecimalNumber& n) {
   if (!n.too_many_digits && n.mantissa == 0) return 0.0f;
   double magnitude;
   if (!n.too_many_digits && n.mantissa <= (std::uint64_t{1} << 53) && n.power >= -22 &&
       n.power <= 22) {
-    const auto m = static_cast<double>(n.mantissa);
-    magnitude = n.power >= 0 ? m * kExactPowersOfTen[static_cast<std::size_t>(n.power)]
-                             : m / kExactPowersOfTen[static_cast<std::size_t>(-n.power)];
+    if (n.power < 0) {
+      const auto digits = static_cast<std::int64_t>(n.mantissa);
+      return divided_exactly(n.negative ? -digits : digits, static_cast<std::size_t>(-n.power));
+    }
+    magnitude =
+        static_cast<double>(n.mantissa) * kExactPowersOfTen[static_cast<std::size_t>(n.power)];
   } else {
     magnitude = exact_decimal_to_double(n);
   }

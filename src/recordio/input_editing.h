@@ -388,11 +388,10 @@ inline __m128i bytes_of(const std::array<unsigned char, 16>& b) {
 // sign, then digits with at most one point ("  12.34567", "-123.45678", "   -2.2377",
 // "       150"). Read in one pass: the columns are classified sixteen at a time; the point is
 // taken out by moving the digits before it one column on; the ten digit columns, moved to the
-// end of the sixteen, are combined in pairs, fours and eights into one integer, which is
-// converted by one correctly rounded division, as the one conversion does. `field` must have
-// kCommonWindow bytes readable, and d be at most kMaxExactScale. False, having stored nothing,
-// for any other field (an exponent, a blank among the digits, a line end): the full scan reads
-// those.
+// end of the sixteen, are combined in pairs, fours and eights into one integer, which goes to the
+// fast tier of the one conversion. `field` must have kCommonWindow bytes readable, and d be at
+// most kMaxExactScale. False, having stored nothing, for any other field (an exponent, a blank
+// among the digits, a line end): the full scan reads those.
 [[gnu::always_inline]] inline bool parse_ten_columns(const char* field, int d, float& value) {
 #if defined(__SSE2__)
   constexpr unsigned kColumns = (1u << kCommonWidth) - 1;
@@ -417,9 +416,9 @@ inline __m128i bytes_of(const std::array<unsigned char, 16>& b) {
   const int scale = point == kCommonWidth ? d : kCommonWidth - 1 - point;
 
   // The digit values, nothing beyond the field; closed up over the point; in columns 7 to 16.
-  __m128i v = _mm_and_si128(values, _mm_and_si128(is_digit, _mm_setr_epi8(-1, -1, -1, -1, -1, -1,
-                                                                          -1, -1, -1, -1, 0, 0,
-                                                                          0, 0, 0, 0)));
+  __m128i v =
+      _mm_and_si128(values, _mm_and_si128(is_digit, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1,
+                                                                  -1, -1, 0, 0, 0, 0, 0, 0)));
   const __m128i up_to_point =
       ten_columns::bytes_of(ten_columns::kUpToPoint[static_cast<std::size_t>(point)]);
   v = _mm_xor_si128(v, _mm_and_si128(up_to_point, _mm_xor_si128(v, _mm_slli_si128(v, 1))));
@@ -434,12 +433,10 @@ inline __m128i bytes_of(const std::array<unsigned char, 16>& b) {
   const auto mantissa =
       static_cast<std::int64_t>((eights & 0xFFFFFFFF) * 100000000 + (eights >> 32));
 
-  // The sign goes on the integer, by arithmetic rather than a branch (the fields' signs follow
-  // no pattern a branch predictor could learn); an integer zero has no sign, so no significant
-  // digit gives +0. Rounding to nearest is symmetric, so the value is the magnitude's, signed.
+  // The sign goes on the digits by arithmetic rather than a branch: the fields' signs follow no
+  // pattern a branch predictor could learn.
   const std::int64_t flip = -static_cast<std::int64_t>(negative);
-  value = static_cast<float>(static_cast<double>((mantissa ^ flip) - flip) /
-                             kExactPowersOfTen[static_cast<std::size_t>(scale)]);
+  value = divided_exactly((mantissa ^ flip) - flip, static_cast<std::size_t>(scale));
   return true;
 #else
   (void)field, (void)d, (void)value;

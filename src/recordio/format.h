@@ -32,9 +32,9 @@ struct DataItem {
   std::uint32_t prefix_offset;  // where the literal text sits in the format's literal pool
   std::uint32_t prefix_length;
   // Decided once, when the format is compiled, for the statements' in-line paths:
-  bool ten_columns;     // a numeric field ten columns wide, at most kMaxExactScale decimals
+  bool ten_columns;        // a numeric field ten columns wide, at most kMaxExactScale decimals
   std::uint8_t row_width;  // 7 or 10 for F7.3 or F10.3 after at most one literal byte, else 0
-  char separator;       // that literal byte, when there is one
+  char separator;          // that literal byte, when there is one
 };
 
 class Format {

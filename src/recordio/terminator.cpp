@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "signal_guard.h"
 #include "system_calls.h"
 #include "unit_table.h"
 
@@ -28,19 +29,6 @@ constexpr std::array kErrorTexts{
     ErrorText{RuntimeError::kUnexpected, "read unexpected character"},
     ErrorText{RuntimeError::kCantWrite, "can't write file"},
 };
-
-// The signals whose handlers close every unit before the process ends. The last four end it by
-// their own default action afterwards, with no message: a file being written is cut at what was
-// written, never left with an older file's tail after the new rows.
-constexpr std::array kHandledSignals{SIGFPE, SIGABRT, SIGINT,  SIGTERM,
-                                     SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
-
-sigset_t handled_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kHandledSignals) sigaddset(&set, sig);
-  return set;
-}
 
 void write_all(int fd, std::string_view bytes) noexcept {
   while (!bytes.empty()) {
@@ -197,15 +185,6 @@ void install_signal_handlers() {
     const bool always = sig == SIGFPE || sig == SIGABRT || sig == SIGTERM;
     if (always || before.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
   }
-}
-
-SignalGuard::SignalGuard() {
-  const sigset_t blocked = handled_signals();
-  sigprocmask(SIG_BLOCK, &blocked, &saved_);
-}
-
-SignalGuard::~SignalGuard() {
-  sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 }  // namespace recordio

@@ -11,8 +11,8 @@
 #include <new>
 #include <utility>
 
+#include "signal_guard.h"
 #include "system_calls.h"
-#include "terminator.h"
 
 namespace recordio {
 

@@ -19,8 +19,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "failure.h"
 #include "recordio.h"
-#include "terminator.h"
 
 namespace recordio {
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "recordio/recordio.h"
+#include "recordio/signal_guard.h"
 #include "support/piped_run.h"
 #include "support/process.h"
 #include "support/runtime_child.h"
@@ -109,6 +110,42 @@ TEST(Signals, HandlerClosesEveryUnitWithOutputPending) {
     EXPECT_EQ(r.out, " pending\n");
     EXPECT_EQ(dir.read("out.csv"), "  0.005,    12.346,     0.000, -1234.500\n");
   }
+}
+
+// The guard holds a signal back without a system call: a handler that finds a guard in place
+// leaves its signal to it, and the outermost guard raises it again, once, as it ends.
+volatile std::sig_atomic_t held = 0;
+volatile std::sig_atomic_t delivered = 0;
+extern "C" void count_signal(int sig) {
+  if (recordio::hold_back(sig)) {
+    held = held + 1;
+    return;
+  }
+  delivered = delivered + 1;
+}
+
+TEST(SignalGuard, ASignalMetUnderAGuardComesBackWhenTheOutermostGuardEnds) {
+  struct sigaction counting {
+  }, before{};
+  counting.sa_handler = count_signal;
+  sigemptyset(&counting.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &counting, &before), 0);
+  {
+    recordio::SignalGuard outer;
+    {
+      recordio::SignalGuard inner;
+      raise(SIGUSR1);
+      raise(SIGUSR1);
+      EXPECT_EQ(held, 2);
+      EXPECT_EQ(delivered, 0);
+    }
+    EXPECT_EQ(delivered, 0) << "raised again while a guard was still in place";
+  }
+  EXPECT_EQ(delivered, 1) << "the held signal did not come back, or came back twice";
+  raise(SIGUSR1);
+  EXPECT_EQ(delivered, 2) << "a signal without a guard in place was held";
+  EXPECT_EQ(held, 2);
+  sigaction(SIGUSR1, &before, nullptr);
 }
 
 }  // namespace

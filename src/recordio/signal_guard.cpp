@@ -1,6 +1,15 @@
 #include "signal_guard.h"
 
+#include <atomic>
+
 namespace recordio {
+namespace {
+
+// Written by the guards, read by the handlers: only plain loads and stores of sig_atomic_t.
+volatile std::sig_atomic_t guards = 0;       // guards in place
+volatile std::sig_atomic_t held_signal = 0;  // the signal a handler left to the guards, or 0
+
+}  // namespace
 
 sigset_t handled_signals() {
   sigset_t set;
@@ -10,12 +19,25 @@ sigset_t handled_signals() {
 }
 
 SignalGuard::SignalGuard() {
-  const sigset_t blocked = handled_signals();
-  sigprocmask(SIG_BLOCK, &blocked, &saved_);
+  guards = guards + 1;
+  // What the guard holds happens after it is in place, as a handler sees it.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
 SignalGuard::~SignalGuard() {
-  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  guards = guards - 1;
+  if (guards == 0 && held_signal != 0) {
+    const int sig = held_signal;
+    held_signal = 0;
+    raise(sig);  // its handler runs now, before raise returns
+  }
+}
+
+bool hold_back(int sig) noexcept {
+  if (guards == 0) return false;
+  if (held_signal == 0) held_signal = sig;
+  return true;
 }
 
 }  // namespace recordio

@@ -15,17 +15,21 @@ inline constexpr std::array kHandledSignals{SIGFPE, SIGABRT, SIGINT,  SIGTERM,
 
 sigset_t handled_signals();
 
-// Holds the handled signals back while the unit table changes shape (a buffer being flushed, a
-// unit opening or closing), so that a handler never sees a half-made change.
+// Holds the handled signals back while the unit table changes shape (a buffer being written
+// out, a unit opening or closing), so that a handler never sees a half-made change. No system
+// call: a handler that finds a guard in place notes its signal with hold_back and returns, and
+// the outermost guard raises the signal again as it ends. The code a guard holds does no
+// arithmetic that could trap, so a signal held back is never one that would recur on return.
 class SignalGuard {
  public:
   SignalGuard();
   ~SignalGuard();
   SignalGuard(const SignalGuard&) = delete;
   SignalGuard& operator=(const SignalGuard&) = delete;
-
- private:
-  sigset_t saved_;
 };
+
+// For a handler, first thing: true when a guard is in place, having noted `sig` to be raised
+// again when the guard ends (the first signal noted is the one raised).
+bool hold_back(int sig) noexcept;
 
 }  // namespace recordio

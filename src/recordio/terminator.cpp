@@ -124,6 +124,8 @@ CrashHandler crash_handler = abort_plainly_handler;
 // sigaction(2), sigprocmask(2), raise, _exit(2) and abort only, all of them async-signal-safe.
 // The handlers hold every handled signal blocked, so one never interrupts another.
 extern "C" void on_signal(int sig) {
+  // A unit in the middle of a change: the signal comes back when the change is whole.
+  if (hold_back(sig)) return;
   if (sig == SIGHUP || sig == SIGQUIT || sig == SIGPIPE || sig == SIGXFSZ) {
     units().close_all_quietly(false);
     end_by_default_action(sig);

@@ -15,6 +15,7 @@
 
 #include "recordio/recordio.h"
 #include "recordio/signal_guard.h"
+#include "recordio/system_calls.h"
 #include "support/piped_run.h"
 #include "support/process.h"
 #include "support/runtime_child.h"
@@ -125,8 +126,10 @@ extern "C" void count_signal(int sig) {
 }
 
 TEST(SignalGuard, ASignalMetUnderAGuardComesBackWhenTheOutermostGuardEnds) {
-  struct sigaction counting {
-  }, before{};
+  held = 0;
+  delivered = 0;
+  struct sigaction counting {};
+  struct sigaction before {};
   counting.sa_handler = count_signal;
   sigemptyset(&counting.sa_mask);
   ASSERT_EQ(sigaction(SIGUSR1, &counting, &before), 0);
@@ -146,6 +149,80 @@ TEST(SignalGuard, ASignalMetUnderAGuardComesBackWhenTheOutermostGuardEnds) {
   EXPECT_EQ(delivered, 2) << "a signal without a guard in place was held";
   EXPECT_EQ(held, 2);
   sigaction(SIGUSR1, &before, nullptr);
+}
+
+// The real system calls, except that the first write to the file unit's descriptor is followed,
+// before the unit has noted it, by `after_write`: a signal arriving just then.
+class SignalAfterWrite final : public recordio::SystemCalls {
+ public:
+  SignalAfterWrite(recordio::SystemCalls& real, void (*after_write)())
+      : real_(real), after_(after_write) {}
+  int open(const char* p, int f, mode_t m) override { return real_.open(p, f, m); }
+  int stat(const char* p, struct stat* st) override { return real_.stat(p, st); }
+  int fstat(int fd, struct stat* st) override { return real_.fstat(fd, st); }
+  int duplicate(int fd, int lowest) override { return real_.duplicate(fd, lowest); }
+  ssize_t read(int fd, void* to, std::size_t n) override { return real_.read(fd, to, n); }
+  ssize_t write(int fd, const void* from, std::size_t n) override {
+    const ssize_t written = real_.write(fd, from, n);
+    if (fd > STDERR_FILENO && !done_) {
+      done_ = true;
+      after_();
+    }
+    return written;
+  }
+  int poll(pollfd* fds, nfds_t count, int timeout_ms) override {
+    return real_.poll(fds, count, timeout_ms);
+  }
+  off_t lseek(int fd, off_t offset, int whence) override { return real_.lseek(fd, offset, whence); }
+  int ftruncate(int fd, off_t length) override { return real_.ftruncate(fd, length); }
+  int close(int fd) override { return real_.close(fd); }
+  bool is_terminal(int fd) override { return real_.is_terminal(fd); }
+
+ private:
+  recordio::SystemCalls& real_;
+  void (*after_)();
+  bool done_ = false;
+};
+
+// Two rows written out at CLOSE, with `after_write` run inside the write; returns the child.
+testing_support::ProcessResult rows_written_out_with(const testing_support::ScratchDir& dir,
+                                                     void (*after_write)()) {
+  return run_scenario(dir, [after_write] {
+    static SignalAfterWrite calls(recordio::system_calls(), after_write);
+    open_file(kFileUnit, text80("out.csv"), "unknown");
+    write_the_row(kFileUnit);
+    write_the_row(kFileUnit);
+    recordio::use_system_calls(&calls);
+    close_file(kFileUnit);
+  });
+}
+
+int signal_to_raise = 0;
+
+// A signal that arrives while a unit writes out its block waits for the write to be noted: the
+// handler then finds nothing more to write, and the file holds each row once.
+TEST(SignalGuard, ASignalDuringAWriteOutLeavesEachRowOnce) {
+  for (const HandledSignal& c : kHandledSignals) {
+    if (c.signal == SIGFPE || c.signal == SIGABRT) continue;  // the process's own: next test
+    SCOPED_TRACE(c.what);
+    testing_support::ScratchDir dir;
+    signal_to_raise = c.signal;
+    const testing_support::ProcessResult r =
+        rows_written_out_with(dir, [] { raise(signal_to_raise); });
+    expect_ending(r.status, c);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(testing_support::read_file(dir.path() / "out.csv"),
+              std::string(kRow) + "\n" + kRow + "\n");
+  }
+}
+
+// An abort of the process's own is never held back, even in the middle of a write-out: held, it
+// would end the process at once with no message and no unit closed.
+TEST(SignalGuard, TheProcesssOwnAbortIsNotHeldBack) {
+  testing_support::ScratchDir dir;
+  const testing_support::ProcessResult r = rows_written_out_with(dir, [] { std::abort(); });
+  expect_ending(r.status, testing_support::kAbort);
+  EXPECT_EQ(r.err, testing_support::kAbort.message);
 }
 
 }  // namespace

@@ -30,7 +30,9 @@ SignalGuard::~SignalGuard() {
   if (guards == 0 && held_signal != 0) {
     const int sig = held_signal;
     held_signal = 0;
-    raise(sig);  // its handler runs now, before raise returns
+    // Its handler runs now, before raise returns; unless a handler in progress holds it
+    // blocked, and that handler ends the process anyway.
+    raise(sig);
   }
 }
 

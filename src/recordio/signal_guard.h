@@ -18,8 +18,8 @@ sigset_t handled_signals();
 // Holds the handled signals back while the unit table changes shape (a buffer being written
 // out, a unit opening or closing), so that a handler never sees a half-made change. No system
 // call: a handler that finds a guard in place notes its signal with hold_back and returns, and
-// the outermost guard raises the signal again as it ends. The code a guard holds does no
-// arithmetic that could trap, so a signal held back is never one that would recur on return.
+// the outermost guard raises the signal again as it ends. Of several signals met under one
+// guard, the first is raised again; each of them ends the process after closing every unit.
 class SignalGuard {
  public:
   SignalGuard();

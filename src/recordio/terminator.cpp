@@ -121,11 +121,16 @@ CrashHandler crash_handler = abort_plainly_handler;
 }
 
 // Runs inside a signal handler: write(2), poll(2), lseek(2), ftruncate(2), close(2),
-// sigaction(2), sigprocmask(2), raise, _exit(2) and abort only, all of them async-signal-safe.
-// The handlers hold every handled signal blocked, so one never interrupts another.
-extern "C" void on_signal(int sig) {
-  // A unit in the middle of a change: the signal comes back when the change is whole.
-  if (hold_back(sig)) return;
+// sigaction(2), sigprocmask(2), getpid(2), raise, _exit(2) and abort only, all of them
+// async-signal-safe. The handlers hold every handled signal blocked, so one never interrupts
+// another.
+extern "C" void on_signal(int sig, siginfo_t* info, void*) {
+  // A unit in the middle of a change: the signal comes back when the change is whole. Not a
+  // fault or an abort of the process's own, though: returning would repeat the faulting
+  // instruction, or let abort end the process with no unit closed.
+  const bool own = (sig == SIGFPE || sig == SIGABRT) &&
+                   (info == nullptr || info->si_code > 0 || info->si_pid == getpid());
+  if (!own && hold_back(sig)) return;
   if (sig == SIGHUP || sig == SIGQUIT || sig == SIGPIPE || sig == SIGXFSZ) {
     units().close_all_quietly(false);
     end_by_default_action(sig);
@@ -176,9 +181,9 @@ void set_crash_handler(CrashHandler handler) {
 void install_signal_handlers() {
   (void)units();  // the table exists before any handler can look at it
   struct sigaction sa {};
-  sa.sa_handler = on_signal;
+  sa.sa_sigaction = on_signal;
   sa.sa_mask = handled_signals();
-  sa.sa_flags = SA_RESTART;
+  sa.sa_flags = SA_RESTART | SA_SIGINFO;
   for (int sig : kHandledSignals) {
     // A signal ignored when the process started stays ignored: a run started in the background
     // or under nohup keeps going, and a run whose broken pipe is ignored sees the failed write.

@@ -26,15 +26,18 @@ struct DataEdit {
   int decimals;  // d
 };
 
-// A data item and the literal text before it (after the previous data item).
+// A data item and the literal text before it (after the previous data item). The item after a
+// format's last carries the format's closing literal, and no edit.
 struct DataItem {
   DataEdit edit;
   std::uint32_t prefix_offset;  // where the literal text sits in the format's literal pool
   std::uint32_t prefix_length;
-  // Decided once, when the format is compiled, for the statements' in-line paths:
-  bool ten_columns;        // a numeric field ten columns wide, at most kMaxExactScale decimals
-  std::uint8_t row_width;  // 7 or 10 for F7.3 or F10.3 after at most one literal byte, else 0
-  char separator;          // that literal byte, when there is one
+  // Decided once, when the format is compiled, for the statements' in-line paths; neither path
+  // takes the item after the last.
+  bool ten_columns;  // a numeric field ten columns wide, at most kMaxExactScale decimals
+  // 7 or 10 in a row format (every item F7.3 or F10.3 after at most one literal byte), else 0
+  std::uint8_t row_width;
+  char separator;  // that literal byte, when there is one
 };
 
 class Format {
@@ -61,11 +64,10 @@ class Format {
   std::string_view prefix(const DataItem& item) const {
     return {literals_ + item.prefix_offset, item.prefix_length};
   }
-  // The literal text after the last data item.
-  std::string_view suffix() const {
-    return {literals_ + suffix_offset_, literal_length_ - suffix_offset_};
-  }
   bool has_literals() const { return literal_length_ != 0; }
+  // For a row format, the room its record takes in a buffer (literals, fields and line end); 0
+  // for any other format. At most kMaxParts * 11 + kMaxLiteralBytes + 1.
+  std::size_t row_room() const { return row_room_; }
 
  private:
   friend class FormatParser;
@@ -73,16 +75,17 @@ class Format {
   static constexpr char kNoText[1] = {};  // no statement's text: nothing compiled yet
   static inline const char* last_text_ = kNoText;
   static inline const Format* last_ = nullptr;
-  DataItem items_[kMaxParts];
+  DataItem items_[kMaxParts + 1];  // the items, then the closing literal
   std::size_t item_count_ = 0;
+  std::size_t row_room_ = 0;
   char literals_[kMaxLiteralBytes];
   std::size_t literal_length_ = 0;
-  std::size_t suffix_offset_ = 0;
 };
 
 // The walk of one statement over its format.
 class FormatWalk {
  public:
+  // Before any format is started, the walk is past the end of one without items.
   void start(const Format& format) {
     format_ = &format;
     next_ = format.begin();
@@ -93,17 +96,19 @@ class FormatWalk {
   // The next data item; nullptr when the format has no more.
   const DataItem* next() { return next_ == end_ ? nullptr : next_++; }
   bool at_end() const { return next_ == end_; }
+  // The next data item, or past the end the closing literal's item (which leaves the walk
+  // past_end()); for the in-line paths, which look at the item's flags anyway.
   const DataItem& take() { return *next_++; }
+  bool past_end() const { return next_ > end_; }
   const DataItem* position() const { return next_; }
   // The literal text up to the next data item, or to the end of the format.
-  std::string_view rest() const {
-    return next_ == end_ ? format_->suffix() : format_->prefix(*next_);
-  }
+  std::string_view rest() const { return format_->prefix(*next_); }
 
  private:
+  static constexpr DataItem kNoItems[1] = {};  // and no literal
   const Format* format_ = nullptr;
-  const DataItem* next_ = nullptr;
-  const DataItem* end_ = nullptr;
+  const DataItem* next_ = kNoItems;
+  const DataItem* end_ = kNoItems;
 };
 
 }  // namespace recordio

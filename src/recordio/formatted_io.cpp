@@ -55,17 +55,23 @@ namespace {
   return settle(0);
 }
 
+// An item the in-line paths leave: past the format's end, which is fatal, or for an editor.
+[[gnu::noinline]] int read_taken(Statement& s, char* item) {
+  if (s.walk.past_end()) format_error();
+  return read_item(*s.active, s.walk.position()[-1].edit, item, sizeof(float));
+}
+
 // One single-precision item read. The common field is read in place from the unit's buffer,
 // which needs no system call and so nothing to settle; every other item goes to its editor out
 // of line. Each direction is a function of its own, whose common path saves few registers.
-[[gnu::noinline]] int read_one(Statement& s, char* item, ftnlen len) {
-  const DataItem& data = next_item(s.walk);
+int read_one(Statement& s, char* item) {
+  const DataItem& data = s.walk.take();
   float value;
   if (data.ten_columns && read_common_field(*s.active, data.edit.decimals, value)) {
     std::memcpy(item, &value, sizeof value);
     return 0;
   }
-  return read_item(*s.active, data.edit, item, len);
+  return read_taken(s, item);
 }
 
 // The item's literal, then its field, at the end of the record being built; then whatever a
@@ -84,22 +90,24 @@ namespace {
   return settle(0);
 }
 
-// Room the rows' fields need after the record's end: a separator and ten columns.
-inline constexpr std::size_t kRowFieldRoom = 1 + 10;
+// A row format's record fits the buffer whole, with room to spare for the extend_record calls.
+static_assert(Format::kMaxParts * 11 + Format::kMaxLiteralBytes + 1 < Unit::kBufferSize / 2);
+// has_room(0), for every other format, always holds: a record never fills the buffer.
 
-// The single-precision item whose data item was just taken, through write_item.
+// The single-precision item just taken, through write_item; past the format's end, fatal.
 [[gnu::noinline]] int write_taken(Statement& s, const char* item) {
+  if (s.walk.past_end()) format_error();
   return write_item(*s.active, s.walk.format(), s.walk.position()[-1], item, sizeof(float));
 }
 
-// One single-precision item written. The rows' fields are written in place after the record's
-// end, which needs no system call; every other item, and a row field the editor leaves
-// (asterisks, an infinity, a huge value), goes to write_item.
-[[gnu::noinline]] int write_one(Statement& s, const char* item) {
-  const DataItem& data = next_item(s.walk);
-  Unit& unit = *s.active;
-  if (data.row_width == 0 || unit.record_room() <= kRowFieldRoom) [[unlikely]]
+// One single-precision item written. A row format's fields are written in place after the
+// record's end, in the room its statement made, which needs no system call; every other item,
+// and a row field the editor leaves (asterisks, an infinity, a huge value), goes to write_item.
+int write_one(Statement& s, char* item) {
+  const DataItem& data = s.walk.take();
+  if (data.row_width == 0) [[unlikely]]
     return write_taken(s, item);
+  Unit& unit = *s.active;
   float value;
   std::memcpy(&value, item, sizeof value);
   char* field = unit.record_end();
@@ -131,16 +139,27 @@ int s_rsfe(const cilist* c) {
   const Format* format = Format::of(c->format);
   // Literals are written by WRITE statements only.
   if (format == nullptr || format->has_literals()) format_error();
-  statement().walk.start(*format);
+  Statement& s = statement();
+  s.walk.start(*format);
+  s.one_item = read_one;
   return 0;
 }
 
 int s_wsfe(const cilist* c) {
-  start_statement(*c, c->format, Direction::kWriting);
+  Unit* unit = start_statement(*c, c->format, Direction::kWriting);
   const Format* format = Format::of(c->format);
   if (format == nullptr) format_error();
-  statement().walk.start(*format);
-  return settle(0);
+  Statement& s = statement();
+  s.walk.start(*format);
+  s.one_item = write_one;
+  // A row is built whole in the buffer: room for all of it and its line end is made now (by
+  // writing out what is published, as a field that found no room would), so that its fields
+  // need no check. Nothing else in starting a WRITE can fail but fatally.
+  if (!unit->has_room(format->row_room())) [[unlikely]] {
+    unit->make_room();
+    settle(0);
+  }
+  return 0;
 }
 
 int do_fio(ftnint count, void* addr, ftnlen len) {
@@ -149,7 +168,7 @@ int do_fio(ftnint count, void* addr, ftnlen len) {
   Statement& s = statement();
   auto* item = static_cast<char*>(addr);
   if (count == 1 && len == sizeof(real)) [[likely]]
-    return s.writing ? write_one(s, item) : read_one(s, item, len);
+    return s.one_item(s, item);
   return transfer_items(s, count, item, len);
 }
 

@@ -120,7 +120,9 @@ std::optional<Failure> open_unit(Unit& u, std::string_view file, Status status) 
 }  // namespace
 
 int f_open(const olist* o) {
-  statement().unit = o->unit;
+  Statement& s = statement();
+  s.unit = o->unit;
+  s.writing_number = -1;
   Unit* const u = units().at(o->unit);
   if (u == nullptr) fatal("open", Failure::runtime(RuntimeError::kUnitNumber));
   const std::string_view name = trim_trailing_blanks(o->file, o->filelen);
@@ -137,6 +139,7 @@ int f_open(const olist* o) {
 
 int f_clos(const cllist* c) {
   // CLOSE keeps the file: the run closes with no status.
+  statement().writing_number = -1;
   Unit* u = units().at(c->unit);
   if (u == nullptr) fatal("close", Failure::runtime(RuntimeError::kUnitNumber));
   u->close(true);

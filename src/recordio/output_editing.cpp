@@ -188,12 +188,4 @@ std::size_t list_real_text(float v, char (&text)[32]) {
   return length + 2;
 }
 
-void write_ten_columns_wide(char* field, std::uint64_t whole, const char* decimals, bool minus) {
-  constexpr char kBlanks[6] = {' ', ' ', ' ', ' ', ' ', ' '};
-  std::memcpy(field, kBlanks, 6);
-  std::memcpy(field + 6, decimals, 4);
-  char* const first = digits_backwards(field + 6, whole);
-  if (minus) first[-1] = '-';
-}
-
 }  // namespace recordio

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -41,22 +42,22 @@ inline constexpr std::array<std::array<char, 4>, 1000> kPointAndThreeDecimals = 
   return t;
 }();
 
-// The digits before the point of a magnitude below 1000, with the sign, right-aligned in four
-// columns: [0] without a sign ("   0", "  12", " 999"), [1] with one ("  -5", " -12", "-123").
-inline constexpr std::array<std::array<std::array<char, 4>, 1000>, 2> kSignedWholes = [] {
-  std::array<std::array<std::array<char, 4>, 1000>, 2> t{};
-  for (int minus = 0; minus < 2; ++minus) {
-    for (int w = 0; w < 1000; ++w) {
-      auto& e = t[static_cast<std::size_t>(minus)][static_cast<std::size_t>(w)];
-      e = {' ', ' ', ' ', ' '};
-      int at = 3;
-      int v = w;
-      do {
-        e[static_cast<std::size_t>(at--)] = static_cast<char>('0' + v % 10);
-        v /= 10;
-      } while (v != 0);
-      if (minus) e[static_cast<std::size_t>(at)] = '-';
-    }
+// The digits before the point of a magnitude below 1000, with the sign, right-aligned in columns
+// 2 to 5 of an 8-byte entry whose first two columns are blanks: entry w without a sign ("   0",
+// "  12", " 999"), entry 1000 + w with one ("  -5", " -12", "-123"). F10.3 takes the first
+// eight bytes, F7.3 the four from column 3.
+inline constexpr std::array<std::array<char, 8>, 2000> kSignedWholes = [] {
+  std::array<std::array<char, 8>, 2000> t{};
+  for (int i = 0; i < 2000; ++i) {
+    auto& e = t[static_cast<std::size_t>(i)];
+    e = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    int at = 5;
+    int v = i % 1000;
+    do {
+      e[static_cast<std::size_t>(at--)] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    if (i >= 1000) e[static_cast<std::size_t>(at)] = '-';
   }
   return t;
 }();
@@ -87,21 +88,17 @@ inline char* digits_backwards(char* end, std::uint64_t v) {
 // even, as printf rounds.
 inline constexpr double kTwoTo52 = 4503599627370496.0;
 
-// x (at least 0) rounded to an integer, ties to even, as the program's rounding mode rounds; a
-// value of 2^63 or more, an infinity or a NaN gives 2^63 or more.
-inline std::uint64_t round_magnitude(double x) {
+// x rounded to an integer, ties to even, as the program's rounding mode rounds; a value beyond
+// the range of a 64-bit integer, an infinity or a NaN gives -2^63.
+inline std::int64_t round_to_integer(double x) {
 #if defined(__x86_64__)
-  return static_cast<std::uint64_t>(_mm_cvtsd_si64(_mm_set_sd(x)));  // out of range: 2^63
+  return _mm_cvtsd_si64(_mm_set_sd(x));  // out of range: -2^63
 #else
-  if (!(x < kTwoTo52)) return std::uint64_t{1} << 63;
-  return static_cast<std::uint64_t>(static_cast<std::int64_t>((x + kTwoTo52) - kTwoTo52));
+  if (!(std::fabs(x) < kTwoTo52)) return std::numeric_limits<std::int64_t>::min();
+  const double r = x < 0 ? -((-x + kTwoTo52) - kTwoTo52) : (x + kTwoTo52) - kTwoTo52;
+  return static_cast<std::int64_t>(r);
 #endif
 }
-
-// F10.3 of a magnitude from 1000 to 999999.999: the digits before the point, the decimals'
-// entry, and the sign. Out of line: the rows' values are nearly all smaller.
-[[gnu::noinline]] void write_ten_columns_wide(char* field, std::uint64_t whole,
-                                              const char* decimals, bool minus);
 
 // Fw.d of a single-precision value: exactly w characters at `field`.
 void write_fixed(char* field, float v, int w, int d);
@@ -111,40 +108,36 @@ void write_fixed(char* field, float v, int w, int d);
 std::size_t list_real_text(float v, char (&text)[32]);
 
 // FW.3 for the widths of the rows' fields, F7.3 and F10.3, written straight into the field:
-// |v| x 1000 is exact in double precision and rounds to an integer ties to even, as printf's
-// "%#.3f" rounds; the point and decimals come from one table entry, and for a magnitude below
-// 1000 (nearly every value) the sign and digits before the point from another; blanks around
-// them. The leading "0" of a magnitude below 1 always fits at these widths. False, having
-// written nothing, when the text does not fit (asterisks), and for a huge value, an infinity or
-// a NaN: write_fixed does those.
+// v x 1000 is exact in double precision and rounds to an integer ties to even, as printf's
+// "%#.3f" rounds, keeping its sign, so that a value that rounds to zero has none. For a
+// magnitude below 1000 (nearly every value) the sign and digits before the point come from one
+// table entry, blanks before them, and the point and decimals from another. The leading "0" of
+// a magnitude below 1 always fits at these widths. False, having written nothing, for any other
+// value: write_fixed does those (wider numbers, asterisks, infinities, NaNs).
 template <int W>
 [[gnu::always_inline]] inline bool write_three_decimals(char* field, float v) {
   static_assert(W == 7 || W == 10);
-  constexpr std::uint64_t kFits = W == 7 ? 1'000'000 : 1'000'000'000;  // n below 10^(W-1)
-  const std::uint64_t n = round_magnitude(std::fabs(static_cast<double>(v)) * 1000.0);
+  const std::int64_t rounded = round_to_integer(static_cast<double>(v) * 1000.0);
   // The sign by arithmetic, not by a branch: the rows' signs follow no pattern a branch
-  // predictor could learn. A minus sign takes a column from the digits.
-  const auto minus =
-      static_cast<unsigned>(std::bit_cast<std::uint32_t>(v) >> 31) & static_cast<unsigned>(n != 0);
-  if (n >= kFits - minus * (kFits - kFits / 10)) return false;
+  // predictor could learn. -2^63 (out of range) keeps its magnitude of 2^63.
+  const auto minus_mask = static_cast<std::uint64_t>(rounded >> 63);
+  const std::uint64_t n = (static_cast<std::uint64_t>(rounded) ^ minus_mask) - minus_mask;
+  // Below 1000 before the point, which fits F10.3 with or without a sign, and F7.3 without one;
+  // F7.3 with a minus sign has room for two digits before the point.
+  const std::uint64_t below =
+      W == 10 ? 1'000'000 : 1'000'000 - (minus_mask & (1'000'000 - 100'000));
+  if (n >= below) return false;
   // Below 2^32 now: a 32-bit quotient is one multiplication.
-  const std::uint32_t whole = static_cast<std::uint32_t>(n) / 1000;
-  const char* const decimals =
-      digit_tables::kPointAndThreeDecimals[static_cast<std::uint32_t>(n) - whole * 1000].data();
-  // F7.3's bounds keep it below 1000 before the point, and the entry's first column blank.
-  if (W == 7 || whole < 1000) [[likely]] {
-    const char* const signed_whole = digit_tables::kSignedWholes[minus][whole].data();
-    if constexpr (W == 10) {
-      constexpr char kBlanks[2] = {' ', ' '};
-      std::memcpy(field, kBlanks, 2);
-      std::memcpy(field + 2, signed_whole, 4);
-    } else {
-      std::memcpy(field, signed_whole + 1, 3);
-    }
-    std::memcpy(field + W - 4, decimals, 4);
-    return true;
+  const auto m = static_cast<std::uint32_t>(n);
+  const std::uint32_t whole = m / 1000;
+  const char* const signed_whole = digit_tables::kSignedWholes[(minus_mask & 1000) + whole].data();
+  const char* const decimals = digit_tables::kPointAndThreeDecimals[m - whole * 1000].data();
+  if constexpr (W == 10) {
+    std::memcpy(field, signed_whole, 8);
+  } else {
+    std::memcpy(field, signed_whole + 3, 4);
   }
-  write_ten_columns_wide(field, whole, decimals, minus);
+  std::memcpy(field + W - 4, decimals, 4);
   return true;
 }
 

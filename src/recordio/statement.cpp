@@ -24,8 +24,15 @@ Unit* connect_statement(const cilist& c) {
   return u;
 }
 
-void cannot_write() {
-  fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
+Unit* start_writing(const cilist& c) {
+  Statement& s = statement();
+  s.writing_number = -1;
+  Unit* u = s.active;
+  if (u == nullptr || c.unit != s.active_number || !u->connected()) u = connect_statement(c);
+  if (u->mode() == Mode::kReadOnly) fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
+  u->begin_writing();
+  s.writing_number = c.unit;
+  return u;
 }
 
 Unit* end_of_file_at_start() {

@@ -16,6 +16,10 @@ namespace recordio {
 // The format line of a diagnostic shows this while a list-directed statement is current.
 inline constexpr const char* kListIo = "list io";
 
+struct Statement;
+// A formatted statement's transfer of one single-precision item, chosen by its direction.
+using OneItem = int (*)(Statement&, char* item);
+
 struct Statement {
   ftnint unit = 0;               // the current unit's number
   const char* format = nullptr;  // the current format text, kListIo, or nullptr when none is
@@ -23,8 +27,12 @@ struct Statement {
   bool end_exit = false;         // the statement in progress has an end-of-file exit
   Unit* active = nullptr;        // the unit of the statement in progress
   FormatWalk walk;               // a formatted statement's position in its format
+  OneItem one_item = nullptr;    // set by the formatted statement's start
   ftnint active_number = -1;     // the number of `active`: a statement on the same unit, still
                                  // connected, need not look it up again
+  ftnint writing_number = -1;    // the number of `active` while it has been writing since its
+                                 // last READ, and no OPEN or CLOSE came since: a WRITE on it is
+                                 // ready to go
 };
 
 Statement& statement();
@@ -44,7 +52,7 @@ inline int settle(int result) {
 // statement on another unit than the last, or on one connected since), and the fatal or
 // end-of-file ends.
 Unit* connect_statement(const cilist& c);
-[[noreturn]] void cannot_write();
+Unit* start_writing(const cilist& c);
 Unit* end_of_file_at_start();
 
 // Starts a READ or WRITE: makes its unit and format current, sets the direction and readies the
@@ -56,15 +64,15 @@ inline Unit* start_statement(const cilist& c, const char* format, Direction dire
   s.format = format;
   s.writing = direction == Direction::kWriting;
   s.end_exit = c.end != 0;
+  if (s.writing) {
+    if (c.unit == s.writing_number) [[likely]]
+      return s.active;
+    return start_writing(c);
+  }
+  s.writing_number = -1;
   Unit* u = s.active;
   if (u == nullptr || c.unit != s.active_number || !u->connected()) [[unlikely]]
     u = connect_statement(c);
-  if (s.writing) {
-    if (u->mode() == Mode::kReadOnly) [[unlikely]]
-      cannot_write();
-    u->begin_writing();
-    return u;
-  }
   u->begin_reading();
   settle(0);
   if (u->end_flag()) [[unlikely]]

@@ -301,14 +301,7 @@ void Unit::publish(std::size_t bytes) {
   pending_.store(published_, std::memory_order_release);
 }
 
-void Unit::end_record() {
-  *extend_record(1) = '\n';
-  // Published only once the bytes are in place: a handler sees whole records.
-  std::atomic_signal_fence(std::memory_order_release);
-  published_ = static_cast<std::size_t>(record_end_ - buffer_);
-  pending_.store(published_, std::memory_order_release);
-  if (flush_each_record_) flush();
-}
+
 
 bool Unit::write_out(bool wait) noexcept {
   for (;;) {

@@ -132,6 +132,10 @@ class Unit {
     }
     return extend_record_slow(n);
   }
+  // Whether n more bytes go in place at the end of the record being built, with no check, and
+  // making room for up to kBufferSize / 2 of them without taking them.
+  bool has_room(std::size_t n) const { return n < record_room(); }
+  void make_room() { extend_record_slow(0); }
   // The end of the record being built, and the room after it, for an editor that writes in
   // place and then moves the end on (by no more than the room less one).
   char* record_end() const { return record_end_; }
@@ -142,7 +146,16 @@ class Unit {
     return static_cast<std::size_t>(record_end_ - (buffer_ + published_));
   }
   // Ends the record being built with its line end and publishes it for output.
-  void end_record();
+  void end_record() {
+    char* const line_end = extend_record(1);
+    const auto published = static_cast<std::size_t>(line_end + 1 - buffer_);
+    *line_end = '\n';
+    // Published only once the bytes are in place: a handler sees whole records.
+    std::atomic_signal_fence(std::memory_order_release);
+    published_ = published;
+    pending_.store(published, std::memory_order_release);
+    if (flush_each_record_) flush();
+  }
   // Writes out the published output.
   void flush();
 

@@ -152,6 +152,68 @@ TEST(UnitTransfers, ACrLfSplitAcrossReadsEndsOneRecord) {
   EXPECT_EQ(skip_record(kFileUnit, true), "end -1");
 }
 
+// ---- Rows built whole in the buffer
+
+// A row's statement makes room for the whole row before its first field: the buffer is written
+// out when the row would not fit, so that every write ends with a whole row, as many as a
+// buffer holds, and the file is every row once.
+TEST(UnitRows, EveryWriteOfTheRowsEndsWithAWholeRow) {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  constexpr int kRows = 5000;
+  open_file(kFileUnit, text80("out.csv"), "unknown");
+  for (int k = 0; k < kRows; ++k) write_the_row(kFileUnit);
+  close_file(kFileUnit);
+  std::string expected;
+  for (int k = 0; k < kRows; ++k) expected += std::string(kRow) + "\n";
+  EXPECT_EQ(fake.files["out.csv"], expected);
+  constexpr std::size_t kRowBytes = sizeof kRow;  // 40 columns and the line end
+  // Rows go in while the room left exceeds a row: 1598 rows of 41 bytes in 64 KiB.
+  constexpr std::size_t kRowsABufferHolds = (Unit::kBufferSize - kRowBytes - 1) / kRowBytes + 1;
+  const std::vector<std::size_t> full_buffers(kRows / kRowsABufferHolds,
+                                              kRowsABufferHolds * kRowBytes);
+  std::vector<std::size_t> expected_sizes = full_buffers;
+  expected_sizes.push_back(kRows % kRowsABufferHolds * kRowBytes);
+  EXPECT_EQ(fake.write_sizes, expected_sizes);
+}
+
+// A WRITE on the unit the last WRITE used starts without looking the unit up again. Whatever
+// happened to the unit since (a READ, a CLOSE, an OPEN) makes the next WRITE start in full: the
+// read-ahead given back, the new connection's mode checked.
+TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
+  const std::string line(50, 'L');
+  {
+    SCOPED_TRACE("a READ between two WRITEs on one unit");
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.files["mixed.txt"] = line + "1\n" + line + "2\n" + line + "3\n" + line + "4\n";
+    open_file(kFileUnit, text80("mixed.txt"), "old");
+    EXPECT_EQ(read_line(kFileUnit), line + "1");
+    write_the_row(kFileUnit);  // over the start of line 2
+    EXPECT_EQ(read_line(kFileUnit), line.substr(0, 9) + "2") << "the rest of line 2";
+    write_the_row(kFileUnit);  // over the start of line 3, then cut there at CLOSE
+    close_file(kFileUnit);
+    EXPECT_EQ(fake.files["mixed.txt"],
+              line + "1\n" + kRow + "\n" + line.substr(0, 9) + "2\n" + kRow + "\n");
+  }
+  for (const bool close_first : {true, false}) {
+    SCOPED_TRACE(close_first ? "CLOSE, then OPEN of a read-only file" : "OPEN over the unit");
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.files["ro.txt"] = "read only\n";
+    fake.read_only.insert("ro.txt");
+    open_file(kFileUnit, text80("out.csv"), "unknown");
+    write_the_row(kFileUnit);
+    if (close_first) close_file(kFileUnit);
+    open_file(kFileUnit, text80("ro.txt"), "old");
+    EXPECT_THROW(write_the_row(kFileUnit), Crashed);
+    EXPECT_EQ(fake.err, diagnostic("write start: can't write file", "11 named ro.txt", kFormat2000,
+                                   "writing"));
+    EXPECT_EQ(fake.files["ro.txt"], "read only\n");
+    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
+  }
+}
+
 // ---- The end-of-file state
 
 TEST(UnitEndOfFile, ASkipThatMeetsTheEndSetsTheFlagUntilTheNextOpen) {

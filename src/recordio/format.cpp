@@ -56,14 +56,18 @@ class FormatParser {
       prefix_offset = format.literal_length_;
     }
     format.items_[format.item_count_] = {
-        {}, static_cast<std::uint32_t>(prefix_offset),
-        static_cast<std::uint32_t>(format.literal_length_ - prefix_offset), false, 0, '\0'};
+        {},
+        static_cast<std::uint32_t>(prefix_offset),
+        static_cast<std::uint32_t>(format.literal_length_ - prefix_offset),
+        false,
+        0,
+        '\0'};
     // A row format's records are built whole in the unit's buffer, with room made for one at
     // the statement's start; in any other format no item takes the rows' path.
     const std::span items(format.items_, format.item_count_);
-    const bool rows = !items.empty() && std::all_of(items.begin(), items.end(), [](const DataItem& i) {
-      return i.row_width != 0;
-    });
+    const bool rows =
+        !items.empty() &&
+        std::all_of(items.begin(), items.end(), [](const DataItem& i) { return i.row_width != 0; });
     format.row_room_ = 0;
     for (DataItem& item : items) {
       if (!rows) item.row_width = 0;

@@ -29,7 +29,8 @@ Unit* start_writing(const cilist& c) {
   s.writing_number = -1;
   Unit* u = s.active;
   if (u == nullptr || c.unit != s.active_number || !u->connected()) u = connect_statement(c);
-  if (u->mode() == Mode::kReadOnly) fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
+  if (u->mode() == Mode::kReadOnly)
+    fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
   u->begin_writing();
   s.writing_number = c.unit;
   return u;

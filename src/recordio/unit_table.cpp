@@ -301,8 +301,6 @@ void Unit::publish(std::size_t bytes) {
   pending_.store(published_, std::memory_order_release);
 }
 
-
-
 bool Unit::write_out(bool wait) noexcept {
   for (;;) {
     const std::size_t total = pending_.load(std::memory_order_relaxed);

@@ -171,6 +171,7 @@ ssize_t FakeSystem::write(int fd, const void* from, std::size_t n) {
   if (bytes.size() < at + moved) bytes.resize(at + moved);
   std::memcpy(bytes.data() + at, from, moved);
   d->position += static_cast<off_t>(moved);
+  write_sizes.push_back(moved);
   return static_cast<ssize_t>(moved);
 }
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "recordio/system_calls.h"
 
@@ -39,6 +40,8 @@ class FakeSystem final : public recordio::SystemCalls {
   std::size_t most_per_transfer = static_cast<std::size_t>(-1);
   // Every read and write is first interrupted (EINTR) once.
   bool interrupt_transfers = false;
+  // The bytes each write moved, in order, over every descriptor.
+  std::vector<std::size_t> write_sizes;
   // How often each call was made, failed calls included.
   int count(Call call) const { return counts_[call]; }
   // How many descriptors are open, the standard streams included once a call has used one.

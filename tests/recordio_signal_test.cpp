@@ -211,8 +211,8 @@ TEST(SignalGuard, ASignalDuringAWriteOutLeavesEachRowOnce) {
         rows_written_out_with(dir, [] { raise(signal_to_raise); });
     expect_ending(r.status, c);
     EXPECT_EQ(r.err, c.message);
-    EXPECT_EQ(testing_support::read_file(dir.path() / "out.csv"),
-              std::string(kRow) + "\n" + kRow + "\n");
+    const std::string row = std::string(kRow) + "\n";
+    EXPECT_EQ(testing_support::read_file(dir.path() / "out.csv"), row + row);
   }
 }
 

@@ -74,6 +74,9 @@ class FormatParser {
       format.row_room_ += item.row_width;
     }
     if (rows) format.row_room_ += format.literal_length_ + 1;
+    format.record_fields_ = items.size() >= kRecordFields &&
+                            std::all_of(items.begin(), items.begin() + kRecordFields,
+                                        [](const DataItem& i) { return i.ten_columns; });
     return format;
   }
 

@@ -18,6 +18,8 @@ namespace recordio {
 // most this many decimals (10^d is exact in double precision).
 inline constexpr int kCommonWidth = 10;
 inline constexpr int kMaxExactScale = 22;
+// A data record begins with this many such fields.
+inline constexpr int kRecordFields = 8;
 
 // A data edit descriptor: Aw (or A), Ew.d, Fw.d.
 struct DataEdit {
@@ -68,6 +70,9 @@ class Format {
   // For a row format, the room its record takes in a buffer (literals, fields and line end); 0
   // for any other format. At most kMaxParts * 11 + kMaxLiteralBytes + 1.
   std::size_t row_room() const { return row_room_; }
+  // Whether the format begins with kRecordFields ten-column numeric fields, which a READ reads
+  // together.
+  bool begins_with_record_fields() const { return record_fields_; }
 
  private:
   friend class FormatParser;
@@ -78,6 +83,7 @@ class Format {
   DataItem items_[kMaxParts + 1];  // the items, then the closing literal
   std::size_t item_count_ = 0;
   std::size_t row_room_ = 0;
+  bool record_fields_ = false;
   char literals_[kMaxLiteralBytes];
   std::size_t literal_length_ = 0;
 };
@@ -100,6 +106,8 @@ class FormatWalk {
   // past_end()); for the in-line paths, which look at the item's flags anyway.
   const DataItem& take() { return *next_++; }
   bool past_end() const { return next_ > end_; }
+  // Moves on by n items, which the format has.
+  void skip(std::size_t n) { next_ += n; }
   const DataItem* position() const { return next_; }
   // The literal text up to the next data item, or to the end of the format.
   std::string_view rest() const { return format_->prefix(*next_); }

@@ -64,7 +64,7 @@ namespace {
 // One single-precision item read. The common field is read in place from the unit's buffer,
 // which needs no system call and so nothing to settle; every other item goes to its editor out
 // of line. Each direction is a function of its own, whose common path saves few registers.
-int read_one(Statement& s, char* item) {
+[[gnu::noinline]] int read_field(Statement& s, char* item) {
   const DataItem& data = s.walk.take();
   float value;
   if (data.ten_columns && read_common_field(*s.active, data.edit.decimals, value)) {
@@ -72,6 +72,34 @@ int read_one(Statement& s, char* item) {
     return 0;
   }
   return read_taken(s, item);
+}
+
+// Reads the data record's leading common fields together, at the first item of a READ whose
+// format begins with them, when the unit holds their columns: their values wait in the
+// statement for its items, and the unit and the walk move past them. False, for a record with
+// any other field among them, which is then read field by field.
+[[gnu::noinline]] bool read_ahead(Statement& s) {
+  s.record_ahead = false;
+  Unit& unit = *s.active;
+  const std::string_view bytes = unit.buffered();
+  if (bytes.size() < kRecordColumns ||
+      !parse_record_fields(bytes.data(), s.walk.position(), s.ahead)) {
+    return false;
+  }
+  unit.skip(kRecordColumns);
+  s.walk.skip(kRecordFields);
+  s.ahead_next = s.ahead;
+  s.ahead_end = s.ahead + kRecordFields;
+  return true;
+}
+
+// One single-precision item read: a value the statement read ahead, or the item on its own.
+int read_one(Statement& s, char* item) {
+  if (s.ahead_next == s.ahead_end) [[unlikely]] {
+    if (!s.record_ahead || !read_ahead(s)) return read_field(s, item);
+  }
+  std::memcpy(item, s.ahead_next++, sizeof(float));
+  return 0;
 }
 
 // The item's literal, then its field, at the end of the record being built; then whatever a
@@ -123,7 +151,13 @@ int write_one(Statement& s, char* item) {
 // A call with several items, or items that are not single-precision values: each item as a
 // call of its own would be, through the editors out of line.
 [[gnu::noinline]] int transfer_items(Statement& s, ftnint count, char* item, ftnlen len) {
+  s.record_ahead = false;  // the fields are read item by item
   for (ftnint i = 0; i < count; ++i, item += len) {
+    if (!s.writing && s.ahead_next != s.ahead_end) {
+      if (len != sizeof(float)) mismatch();
+      std::memcpy(item, s.ahead_next++, sizeof(float));
+      continue;
+    }
     const DataItem& data = next_item(s.walk);
     const int status = s.writing ? write_item(*s.active, s.walk.format(), data, item, len)
                                  : read_item(*s.active, data.edit, item, len);
@@ -142,6 +176,8 @@ int s_rsfe(const cilist* c) {
   Statement& s = statement();
   s.walk.start(*format);
   s.one_item = read_one;
+  s.ahead_next = s.ahead_end = s.ahead;
+  s.record_ahead = format->begins_with_record_fields();
   return 0;
 }
 
@@ -175,6 +211,8 @@ int do_fio(ftnint count, void* addr, ftnlen len) {
 int e_rsfe() {
   Statement& s = statement();
   s.format = nullptr;
+  s.ahead_next = s.ahead_end;  // values not taken go with the record
+  s.record_ahead = false;
   return end_reading_record(*s.active);
 }
 

@@ -28,11 +28,18 @@ struct Statement {
   Unit* active = nullptr;        // the unit of the statement in progress
   FormatWalk walk;               // a formatted statement's position in its format
   OneItem one_item = nullptr;    // set by the formatted statement's start
-  ftnint active_number = -1;     // the number of `active`: a statement on the same unit, still
-                                 // connected, need not look it up again
-  ftnint writing_number = -1;    // the number of `active` while it has been writing since its
-                                 // last READ, and no OPEN or CLOSE came since: a WRITE on it is
-                                 // ready to go
+  // A formatted READ whose format begins with a data record's common fields reads them together
+  // at its first item (record_ahead until then): their values wait here for the statement's
+  // items, from ahead_next up to ahead_end.
+  bool record_ahead = false;
+  float ahead[kRecordFields] = {};
+  const float* ahead_next = nullptr;
+  const float* ahead_end = nullptr;
+  ftnint active_number = -1;   // the number of `active`: a statement on the same unit, still
+                               // connected, need not look it up again
+  ftnint writing_number = -1;  // the number of `active` while it has been writing since its
+                               // last READ, and no OPEN or CLOSE came since: a WRITE on it is
+                               // ready to go
 };
 
 Statement& statement();

@@ -1,6 +1,7 @@
 // Arbitrary bytes as the records of a formatted READ: every record read by "(8E10.4)" (eight
 // E10.4 fields) and by "(a80)", then by an Ew.d and an Aw whose sizes come from the first bytes;
-// and the data records' fields by the one-pass reader, wherever its window fits.
+// and the data records' fields by the one-pass reader, wherever its window fits, and eight at a
+// time by the record's reader.
 // Each field the editors read must agree with the slow references in reference.h: the same
 // outcome (value, end of file, editing error), the same value bit for bit, the same position
 // after the field.
@@ -223,6 +224,36 @@ void check_ten_columns(const fuzzref::Text& text, const unsigned char* bytes, st
   }
 }
 
+// The reader of a data record's eight common fields together, at every record with eighty
+// columns left (copied to memory of exactly that size): where it reads the record, the
+// reference reads each field's ten columns as the same value.
+void check_record_fields(const fuzzref::Text& text, const unsigned char* bytes, std::size_t size) {
+  recordio::DataItem items[recordio::kRecordFields + 1] = {};
+  for (int f = 0; f < recordio::kRecordFields; ++f) {
+    items[f] = {{'E', recordio::kCommonWidth, static_cast<int>((size + f) % 8)}, 0, 0, true, 0, 0};
+  }
+  for (std::size_t pos = 0; pos != fuzzref::Text::npos && size - pos >= recordio::kRecordColumns;
+       pos = text.after_line_end(pos)) {
+    const std::unique_ptr<char[]> record(new char[recordio::kRecordColumns]);
+    std::memcpy(record.get(), bytes + pos, recordio::kRecordColumns);
+    float got[recordio::kRecordFields];
+    if (!recordio::parse_record_fields(record.get(), items, got)) continue;
+    for (int f = 0; f < recordio::kRecordFields; ++f) {
+      const std::size_t at = pos + static_cast<std::size_t>(f) * recordio::kCommonWidth;
+      const fuzzref::RealField want =
+          fuzzref::read_e(text, at, recordio::kCommonWidth, items[f].edit.decimals);
+      if (want.outcome != fuzzref::Outcome::kValue || bits_of(got[f]) != bits_of(want.value) ||
+          want.next != at + recordio::kCommonWidth) {
+        char detail[160];
+        std::snprintf(detail, sizeof detail, "field %d: %a (%08x), reference %s %a (%08x)", f,
+                      static_cast<double>(got[f]), bits_of(got[f]), name_of(want.outcome),
+                      static_cast<double>(want.value), bits_of(want.value));
+        disagree("record fields", at, detail);
+      }
+    }
+  }
+}
+
 void check_records(const unsigned char* bytes, std::size_t size, int fields, int w, int d,
                    std::size_t n, std::size_t a_width) {
   const fuzzref::Text text(bytes, size);
@@ -246,6 +277,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The data records and header lines of a component file.
   check_records(bytes.get(), size, 8, 10, 4, 80, 80);
   check_ten_columns(fuzzref::Text(bytes.get(), size), bytes.get(), size, 8, size % 8);
+  check_record_fields(fuzzref::Text(bytes.get(), size), bytes.get(), size);
 
   // Other sizes: Ew.d with w 1..256 (the widest numeric field a format allows) and d 0..255, Aw
   // into an item of 1..128 characters with w 1..160; the records follow the four size bytes.

@@ -2,10 +2,13 @@
 // whatever the field holds and however many bytes follow it in memory.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -111,7 +114,7 @@ TEST(PlainField, LeavesEveryOtherFieldToTheFullScan) {
 
 // A ten-column field of the data records' usual shape, "%10.Nf"-like with N from 0 to 7, with its
 // columns now and then swapped for a sign, a blank, a point or a letter in the wrong place.
-std::string ten_column_field(std::mt19937_64& rng) {
+std::string ten_column_field(std::mt19937_64& rng, int most_strays = 2) {
   static constexpr char kStray[] = " -+.eE,x0\n\x80";
   char text[32];
   const double magnitude =
@@ -120,7 +123,7 @@ std::string ten_column_field(std::mt19937_64& rng) {
                 rng() % 2 ? magnitude : -magnitude);
   std::string field = text;
   if (field.size() != 10) field = "   -0.0001";
-  for (int k = static_cast<int>(rng() % 3); k > 0; --k) {
+  for (int k = static_cast<int>(rng() % static_cast<unsigned>(most_strays + 1)); k > 0; --k) {
     field[rng() % 10] = kStray[rng() % (sizeof kStray - 1)];
   }
   return field;
@@ -184,7 +187,9 @@ TEST(TenColumnField, ReadsItsShapeAndLeavesEveryOtherField) {
       {"   1.2 345", 4, false, 0},    // a blank among the decimals
       {"    1.234 ", 4, false, 0},    // a trailing blank
       {"    1.23\n ", 4, false, 0},   // a line end inside the field
-      {"   1.2\xb0" "45", 4, false, 0},  // a byte above 0x7F
+      {"   1.2\xb0"
+       "45",
+       4, false, 0},  // a byte above 0x7F
   };
   for (const Case& c : cases) {
     const std::string window = std::string(c.field) + "999999";
@@ -197,6 +202,119 @@ TEST(TenColumnField, ReadsItsShapeAndLeavesEveryOtherField) {
     } else {
       EXPECT_EQ(value, 42.0f) << "stored nothing for \"" << c.field << '"';
     }
+  }
+}
+
+// ---- A data record's eight common fields, read together
+
+struct RecordRead {
+  bool read;
+  std::array<std::uint32_t, kRecordFields> bits;
+};
+
+// The eighty columns in memory of exactly that size, so that the address checker catches a read
+// beyond them; d of each field from `decimals`.
+RecordRead read_record(const std::string& record, const std::array<int, kRecordFields>& decimals) {
+  const auto memory = std::make_unique<char[]>(kRecordColumns);
+  std::memcpy(memory.get(), record.data(), kRecordColumns);
+  DataItem items[kRecordFields + 1] = {};
+  for (int f = 0; f < kRecordFields; ++f) items[f] = {{'E', 10, decimals[f]}, 0, 0, true, 0, 0};
+  float values[kRecordFields];
+  RecordRead r{parse_record_fields(memory.get(), items, values), {}};
+  for (int f = 0; f < kRecordFields; ++f) r.bits[f] = std::bit_cast<std::uint32_t>(values[f]);
+  return r;
+}
+
+// The same record field by field, as the ten-column reader reads each.
+RecordRead read_each_field(const std::string& record,
+                           const std::array<int, kRecordFields>& decimals) {
+  const std::string memory = record + "      ";
+  RecordRead r{true, {}};
+  for (int f = 0; f < kRecordFields; ++f) {
+    float value = 0;
+    r.read = parse_ten_columns(memory.data() + f * kCommonWidth, decimals[f], value) && r.read;
+    r.bits[f] = std::bit_cast<std::uint32_t>(value);
+  }
+  return r;
+}
+
+// The record is read whenever each of its fields reads in one pass on its own (and may be read
+// besides, as with an all-blank field that the one-pass reader leaves, when only blanks follow
+// it), and then each value is the full scan's.
+void expect_reads_like_the_fields(const std::string& record,
+                                  const std::array<int, kRecordFields>& decimals) {
+  const RecordRead together = read_record(record, decimals);
+  if (read_each_field(record, decimals).read) {
+    ASSERT_TRUE(together.read) << '"' << record << '"';
+  }
+  if (!together.read) return;
+  for (int f = 0; f < kRecordFields; ++f) {
+    const std::string field =
+        record.substr(static_cast<std::size_t>(f * kCommonWidth), kCommonWidth);
+    const ScanResult expected =
+        full_scan(field, kCommonWidth, decimals[static_cast<std::size_t>(f)]);
+    ASSERT_EQ(expected.status, EditStatus::kOk) << '"' << field << '"';
+    ASSERT_EQ(together.bits[static_cast<std::size_t>(f)], expected.bits) << '"' << field << '"';
+  }
+}
+
+TEST(RecordFields, ReadsARecordWheneverEveryFieldReadsInOnePass) {
+  std::mt19937_64 rng(20261210);
+  int read = 0;
+  constexpr int kRecords = 40000;
+  for (int n = 0; n < kRecords; ++n) {
+    std::string record;
+    std::array<int, kRecordFields> decimals{};
+    for (int f = 0; f < kRecordFields; ++f) {
+      // Now and then a field with columns out of place.
+      record += ten_column_field(rng, rng() % 24 == 0 ? 2 : 0);
+      decimals[static_cast<std::size_t>(f)] = static_cast<int>(rng() % 8);
+    }
+    expect_reads_like_the_fields(record, decimals);
+    if (HasFatalFailure()) return;
+    read += read_record(record, decimals).read ? 1 : 0;
+  }
+  EXPECT_GT(read, kRecords / 2);
+  EXPECT_LT(read, kRecords) << "some records have a field of another shape";
+}
+
+TEST(RecordFields, ARecordWithAnyOtherFieldIsLeftToTheFieldReads) {
+  struct Case {
+    const char* what;
+    int field;
+    const char* text;
+    bool read;
+  };
+  const Case cases[] = {
+      {"the common record", 0, "  12.34567", true},
+      {"a sign at a field's start, after digits", 3, "-123.45678", true},
+      {"a plus sign", 2, "  +2.34567", true},
+      {"a digit at a field's start, after digits", 1, "1234.56789", true},
+      {"no point: d places the digits", 5, "1234567890", true},
+      {"all blank", 7, "          ", true},
+      {"a sign alone", 4, "         -", true},
+      {"two points in the field that spans the masks' words", 6, "  1.3.4567", false},
+      {"two points in the last field", 7, "  1.3.4567", false},
+      {"a trailing blank", 0, " 12.34567 ", false},
+      {"a sign after a digit", 4, "  1-.34567", false},
+      {"a sign after a sign", 2, " +-2.34567", false},
+      {"a blank after a sign", 5, " - 2.34567", false},
+      {"an exponent", 3, "  1.2345E1", false},
+      {"a line end", 7, "  1.23456\n", false},
+      {"a carriage return", 1, "  1.2345\r\n", false},
+      {"a byte above 0x7F", 6,
+       "  1.2345\xb0"
+       "6",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string record;
+    for (int f = 0; f < kRecordFields; ++f) record += f == c.field ? c.text : "  12.34567";
+    ASSERT_EQ(record.size(), kRecordColumns);
+    const std::array<int, kRecordFields> decimals = {4, 4, 4, 4, 2, 4, 4, 4};
+    EXPECT_EQ(read_record(record, decimals).read, c.read);
+    expect_reads_like_the_fields(record, decimals);
   }
 }
 

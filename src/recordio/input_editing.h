@@ -462,15 +462,20 @@ inline constexpr std::array<std::array<unsigned char, 16>, kVectors> kFieldStart
   return t;
 }();
 
-// Per position of the point (10: no point), the factor of each of a field's five column pairs:
-// 10 for a pair at or after the point, 1 before it. With these factors the pairs make ten times
-// the field's digits closed up over the point (the point's own column holds no digit).
-inline constexpr std::array<std::array<std::int16_t, 8>, 11> kPairFactors = [] {
-  std::array<std::array<std::int16_t, 8>, 11> t{};
-  for (int point = 0; point <= kCommonWidth; ++point) {
-    for (int pair = 0; pair < 8; ++pair) {
-      t[static_cast<std::size_t>(point)][static_cast<std::size_t>(pair)] =
-          point < kCommonWidth && 2 * pair >= point ? 10 : 1;
+// Per sign (0: none or plus, 1: minus) and position of the point (10: no point), the factor of
+// each of a field's five column pairs: 10 for a pair at or after the point, 1 before it, negated
+// for a minus sign. With these factors the pairs make ten times the field's digits closed up
+// over the point (the point's own column holds no digit), with the field's sign; an integer zero
+// has none.
+inline constexpr std::array<std::array<std::int16_t, 8>, 2 * 11> kPairFactors = [] {
+  std::array<std::array<std::int16_t, 8>, 2 * 11> t{};
+  for (int minus = 0; minus < 2; ++minus) {
+    for (int point = 0; point <= kCommonWidth; ++point) {
+      for (int pair = 0; pair < 8; ++pair) {
+        const int factor = point < kCommonWidth && 2 * pair >= point ? 10 : 1;
+        t[static_cast<std::size_t>(11 * minus + point)][static_cast<std::size_t>(pair)] =
+            static_cast<std::int16_t>(minus ? -factor : factor);
+      }
     }
   }
   return t;
@@ -515,38 +520,40 @@ inline unsigned field_bits(const std::uint16_t* mask, int f) {
   std::uint16_t points[kVectors + 1] = {};
   std::uint16_t minus[kVectors + 1] = {};
   const __m128i blank = _mm_set1_epi8(' ');
-  __m128i misplaced = _mm_setzero_si128();
-  __m128i known = _mm_set1_epi8(-1);
+  __m128i fits = _mm_set1_epi8(-1);
+  // One multiplication an instruction: kept opaque, the constant is not turned into shifts.
+  __m128i pair_weight = _mm_set1_epi16(2561);
+  __asm__("" : "+x"(pair_weight));
   for (int k = 0; k < kVectors; ++k) {
     const char* const at = record + 16 * k;
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
     const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values);
-    const __m128i digits = _mm_and_si128(values, is_digit);
-    // Pairs of columns, the first the tens: 10 a + b in each word.
-    const __m128i pair = _mm_add_epi16(
-        _mm_mullo_epi16(_mm_and_si128(digits, _mm_set1_epi16(0x00FF)), _mm_set1_epi16(10)),
-        _mm_srli_epi16(digits, 8));
+    // Pairs of columns, the first the tens: a word a + 256 b times 2561 is 256 (10 a + b) + a
+    // (below 2^16 for digits), so its high byte is 10 a + b.
+    const __m128i pair =
+        _mm_srli_epi16(_mm_mullo_epi16(_mm_and_si128(values, is_digit), pair_weight), 8);
     _mm_store_si128(reinterpret_cast<__m128i*>(pairs + 8 * k), pair);
     const __m128i is_blank = _mm_cmpeq_epi8(bytes, blank);
     const __m128i is_point = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('.'));
     const __m128i is_minus = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('-'));
     const __m128i is_sign = _mm_or_si128(is_minus, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')));
-    // Whether the column before each is a blank; before the record's first, none is.
+    // A blank or a sign begins its field or follows a blank (before the record's first column,
+    // none is); every other column is a digit or a point.
     const __m128i after_blank =
         k == 0 ? _mm_slli_si128(is_blank, 1)
                : _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at - 1)), blank);
     const __m128i may_lead = _mm_or_si128(after_blank, bytes_of_starts(k));
-    misplaced =
-        _mm_or_si128(misplaced, _mm_andnot_si128(may_lead, _mm_or_si128(is_blank, is_sign)));
-    known = _mm_and_si128(
-        known, _mm_or_si128(_mm_or_si128(is_digit, is_point), _mm_or_si128(is_blank, is_sign)));
+    fits =
+        _mm_and_si128(fits, _mm_or_si128(_mm_or_si128(is_digit, is_point),
+                                         _mm_and_si128(_mm_or_si128(is_blank, is_sign), may_lead)));
     points[k] = static_cast<std::uint16_t>(_mm_movemask_epi8(is_point));
     minus[k] = static_cast<std::uint16_t>(_mm_movemask_epi8(is_minus));
   }
-  if (_mm_movemask_epi8(misplaced) != 0 || _mm_movemask_epi8(known) != 0xFFFF) return false;
+  if (_mm_movemask_epi8(fits) != 0xFFFF) return false;
 
   const __m128i weights = _mm_setr_epi16(100, 1, 100, 1, 1, 0, 0, 0);
+  const __m128d place = _mm_setr_pd(1'000'000, 100);
   unsigned extra_points = 0;
 #pragma GCC unroll 8
   for (int f = 0; f < kRecordFields; ++f) {
@@ -554,20 +561,20 @@ inline unsigned field_bits(const std::uint16_t* mask, int f) {
     extra_points |= point_bits & (point_bits - 1);
     const int point = std::countr_zero(point_bits | (1u << kCommonWidth));
     const int scale = point == kCommonWidth ? items[f].edit.decimals : kCommonWidth - point;
+    const std::size_t factors =
+        (field_bits(minus, f) != 0 ? 11 : 0) + static_cast<std::size_t>(point);
     // Ten times the digits closed up over the point (the digits themselves when there is no
-    // point), in three parts: pairs 0-1, 2-3 and 4.
-    const __m128i g = _mm_mullo_epi16(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + f * (kCommonWidth / 2))),
-        words_of(kPairFactors[static_cast<std::size_t>(point)]));
-    const __m128i parts = _mm_madd_epi16(g, weights);
-    const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(parts));
-    const auto last =
-        static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(parts, parts)));
-    const auto number =
-        static_cast<std::int64_t>((low & 0xFFFFFFFF) * 1'000'000 + (low >> 32) * 100 + last);
-    // The sign by arithmetic rather than a branch, as in parse_ten_columns.
-    const std::int64_t flip = -static_cast<std::int64_t>(field_bits(minus, f) != 0);
-    values[f] = divided_exactly((number ^ flip) - flip, static_cast<std::size_t>(scale));
+    // point), with the sign, in three parts: pairs 0-1, 2-3 and 4; weighed in double precision,
+    // where every part, product and sum is an integer below 2^53 and so exact.
+    const __m128i parts = _mm_madd_epi16(
+        _mm_mullo_epi16(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + f * (kCommonWidth / 2))),
+            words_of(kPairFactors[factors])),
+        weights);
+    const __m128d high = _mm_mul_pd(_mm_cvtepi32_pd(parts), place);
+    const __m128d low = _mm_add_pd(high, _mm_cvtepi32_pd(_mm_unpackhi_epi64(parts, parts)));
+    const double number = _mm_cvtsd_f64(_mm_add_sd(low, _mm_unpackhi_pd(low, low)));
+    values[f] = static_cast<float>(number / kExactPowersOfTen[static_cast<std::size_t>(scale)]);
   }
   return extra_points == 0;
 #else

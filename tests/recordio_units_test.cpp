@@ -214,6 +214,51 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
   }
 }
 
+// ---- Items beyond the format
+
+// An item the format has no data item for stops the run, whether the READ read its record's
+// fields together or one by one, and so does an item before any formatted statement.
+TEST(FormatItems, AnItemBeyondTheFormatIsFatal) {
+  const std::string record =
+      "  12.34567 -1.234567    0.1234       150  99.99999   -0.0001    "
+      "1.2345   -45.678";
+  ASSERT_EQ(record.size(), 80u);
+  struct Case {
+    const char* what;
+    std::string file;
+    bool start;  // a READ of the record starts first
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"a ninth item of a record read together", record + "\n", true,
+       diagnostic("fmt: error in format", "11 named in.txt", kFormat1000, "reading")},
+      {"a ninth item of a record read field by field", "1.2345E+01" + record.substr(10) + "\n",
+       true, diagnostic("fmt: error in format", "11 named in.txt", kFormat1000, "reading")},
+      {"an item before any formatted statement", record + "\n", false,
+       diagnostic("fmt: error in format", "11 named in.txt", "", "reading")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    fake.files["in.txt"] = c.file;
+    open_file(kFileUnit, text80("in.txt"), "old");
+    const cilist control{0, kFileUnit, 0, kFormat1000, 0};
+    float values[9] = {};
+    EXPECT_THROW(
+        {
+          if (c.start) s_rsfe(&control);
+          for (float& v : values) do_fio(1, &v, sizeof v);
+        },
+        Crashed);
+    EXPECT_EQ(fake.err, c.expected);
+    if (c.start) {
+      EXPECT_EQ(values[1], -1.234567f);
+      EXPECT_EQ(values[7], -45.678f);
+    }
+  }
+}
+
 // ---- The end-of-file state
 
 TEST(UnitEndOfFile, ASkipThatMeetsTheEndSetsTheFlagUntilTheNextOpen) {

@@ -168,6 +168,10 @@ int write_one(Statement& s, char* item) {
 
 }  // namespace
 
+int item_without_format(Statement&, char*) {
+  format_error();
+}
+
 int s_rsfe(const cilist* c) {
   if (start_statement(*c, c->format, Direction::kReading) == nullptr) return -1;
   const Format* format = Format::of(c->format);

@@ -19,6 +19,8 @@ inline constexpr const char* kListIo = "list io";
 struct Statement;
 // A formatted statement's transfer of one single-precision item, chosen by its direction.
 using OneItem = int (*)(Statement&, char* item);
+// Before any formatted statement: the item has no format to take it, which is fatal.
+int item_without_format(Statement&, char* item);
 
 struct Statement {
   ftnint unit = 0;               // the current unit's number
@@ -27,7 +29,7 @@ struct Statement {
   bool end_exit = false;         // the statement in progress has an end-of-file exit
   Unit* active = nullptr;        // the unit of the statement in progress
   FormatWalk walk;               // a formatted statement's position in its format
-  OneItem one_item = nullptr;    // set by the formatted statement's start
+  OneItem one_item = item_without_format;  // set by a formatted statement's start
   // A formatted READ whose format begins with a data record's common fields reads them together
   // at its first item (record_ahead until then): their values wait here for the statement's
   // items, from ahead_next up to ahead_end.

@@ -61,9 +61,9 @@ namespace {
   return read_item(*s.active, s.walk.position()[-1].edit, item, sizeof(float));
 }
 
-// One single-precision item read. The common field is read in place from the unit's buffer,
-// which needs no system call and so nothing to settle; every other item goes to its editor out
-// of line. Each direction is a function of its own, whose common path saves few registers.
+// A single-precision item read on its own. The common field is read in place from the unit's
+// buffer, which needs no system call and so nothing to settle; every other item goes to its
+// editor out of line.
 [[gnu::noinline]] int read_field(Statement& s, char* item) {
   const DataItem& data = s.walk.take();
   float value;

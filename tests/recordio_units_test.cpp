@@ -196,6 +196,18 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     EXPECT_EQ(fake.files["mixed.txt"],
               line + "1\n" + kRow + "\n" + line.substr(0, 9) + "2\n" + kRow + "\n");
   }
+  {
+    SCOPED_TRACE("CLOSE with no OPEN after it");
+    InProcessRuntime runtime;
+    FakeSystem& fake = runtime.system();
+    open_file(kFileUnit, text80("out.csv"), "unknown");
+    write_the_row(kFileUnit);
+    close_file(kFileUnit);
+    EXPECT_THROW(write_the_row(kFileUnit), Crashed);
+    EXPECT_EQ(fake.err, diagnostic("write start: unit not connected", "11 (unnamed)", kFormat2000,
+                                   "writing"));
+    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
+  }
   for (const bool close_first : {true, false}) {
     SCOPED_TRACE(close_first ? "CLOSE, then OPEN of a read-only file" : "OPEN over the unit");
     InProcessRuntime runtime;
@@ -212,6 +224,22 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     EXPECT_EQ(fake.files["ro.txt"], "read only\n");
     EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
   }
+}
+
+// A failure a statement noted without reporting it (the console written out when a READ's end
+// read more of standard input) is reported at the next WRITE's start, before its row is built.
+TEST(UnitRows, AFailureNotedBeforeARowIsReportedBeforeTheRowIsWritten) {
+  InProcessRuntime runtime;
+  FakeSystem& fake = runtime.system();
+  fake.input = "a name\n";
+  open_file(kFileUnit, text80("out.csv"), "unknown");
+  console_line("prompt");
+  fake.fail(FakeSystem::kWrite, EPIPE);
+  EXPECT_EQ(skip_record(5), "end 0");
+  // Values every field of which the rows' editor writes in place.
+  EXPECT_THROW(write_row(kFileUnit, 1.0f, 2.0f, 3.0f, 4.0f), Crashed);
+  EXPECT_EQ(fake.err, diagnostic("write: Broken pipe", "6 (unnamed)", kFormat2000, "writing"));
+  EXPECT_EQ(fake.files["out.csv"], "") << "the row was not written";
 }
 
 // ---- Items beyond the format

@@ -33,6 +33,10 @@ Unit* start_writing(const cilist& c) {
     fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
   u->begin_writing();
   s.writing_number = c.unit;
+  // A failure noted since the last statement that settled (a READ's end that read more) is
+  // reported before anything is written. A WRITE on the unit that wrote last follows a statement
+  // that settled.
+  settle(0);
   return u;
 }
 

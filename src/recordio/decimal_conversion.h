@@ -37,12 +37,12 @@ inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
 // conversion of its decimal text: for the numbers the fast path of decimal_to_float leaves.
 double exact_decimal_to_double(DecimalNumber n);
 
-// The fast tier of the conversion: signed digits of magnitude at most 2^53 over 10^scale, scale at
-// most 22. Both are exact in double precision, so one correctly rounded division gives the
-// correctly rounded double; rounding to nearest is symmetric, so the sign may go on the digits.
-// An integer zero has no sign: no significant digit gives +0.
-inline float divided_exactly(std::int64_t digits, std::size_t scale) {
-  return static_cast<float>(static_cast<double>(digits) / kExactPowersOfTen[scale]);
+// The fast tier of the conversion: signed digits of magnitude at most 2^53 (an integer, held
+// exactly in double precision) over 10^scale, scale at most 22. Both are exact, so one correctly
+// rounded division gives the correctly rounded double; rounding to nearest is symmetric, so the
+// sign may go on the digits. An integer zero has no sign: no significant digit gives +0.
+inline float divided_exactly(double digits, std::size_t scale) {
+  return static_cast<float>(digits / kExactPowersOfTen[scale]);
 }
 
 // The decimal number as a single-precision value; no significant digit gives +0.
@@ -57,7 +57,8 @@ inline float decimal_to_float(const DecimalNumber& n) {
       n.power <= 22) {
     if (n.power < 0) {
       const auto digits = static_cast<std::int64_t>(n.mantissa);
-      return divided_exactly(n.negative ? -digits : digits, static_cast<std::size_t>(-n.power));
+      return divided_exactly(static_cast<double>(n.negative ? -digits : digits),
+                             static_cast<std::size_t>(-n.power));
     }
     magnitude =
         static_cast<double>(n.mantissa) * kExactPowersOfTen[static_cast<std::size_t>(n.power)];

@@ -436,7 +436,8 @@ inline __m128i bytes_of(const std::array<unsigned char, 16>& b) {
   // The sign goes on the digits by arithmetic rather than a branch: the fields' signs follow no
   // pattern a branch predictor could learn.
   const std::int64_t flip = -static_cast<std::int64_t>(negative);
-  value = divided_exactly((mantissa ^ flip) - flip, static_cast<std::size_t>(scale));
+  value = divided_exactly(static_cast<double>((mantissa ^ flip) - flip),
+                          static_cast<std::size_t>(scale));
   return true;
 #else
   (void)field, (void)d, (void)value;
@@ -574,7 +575,7 @@ inline unsigned field_bits(const std::uint16_t* mask, int f) {
     const __m128d high = _mm_mul_pd(_mm_cvtepi32_pd(parts), place);
     const __m128d low = _mm_add_pd(high, _mm_cvtepi32_pd(_mm_unpackhi_epi64(parts, parts)));
     const double number = _mm_cvtsd_f64(_mm_add_sd(low, _mm_unpackhi_pd(low, low)));
-    values[f] = static_cast<float>(number / kExactPowersOfTen[static_cast<std::size_t>(scale)]);
+    values[f] = divided_exactly(number, static_cast<std::size_t>(scale));
   }
   return extra_points == 0;
 #else

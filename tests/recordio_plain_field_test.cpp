@@ -278,6 +278,46 @@ TEST(RecordFields, ReadsARecordWheneverEveryFieldReadsInOnePass) {
   EXPECT_LT(read, kRecords) << "some records have a field of another shape";
 }
 
+// A record written with a fixed number of decimals: every field's point in column `point`, with
+// a random sign, random digits (now and then none but zeros) and blanks before them.
+std::string field_with_point_at(std::mt19937_64& rng, int point) {
+  std::string field(kCommonWidth, ' ');
+  field[static_cast<std::size_t>(point)] = '.';
+  const bool zeros = rng() % 6 == 0;
+  const auto digit = [&] { return zeros ? '0' : static_cast<char>('0' + rng() % 10); };
+  for (int c = point + 1; c < kCommonWidth; ++c) field[static_cast<std::size_t>(c)] = digit();
+  const int sign = static_cast<int>(rng() % 3);  // none, minus, plus
+  const int room = point - (sign != 0 ? 1 : 0);
+  const int before = room > 0 ? static_cast<int>(rng() % static_cast<unsigned>(room + 1)) : 0;
+  int c = point;
+  for (int k = 0; k < before; ++k) field[static_cast<std::size_t>(--c)] = digit();
+  if (sign != 0 && c > 0) field[static_cast<std::size_t>(--c)] = sign == 1 ? '-' : '+';
+  return field;
+}
+
+TEST(RecordFields, ReadsARecordWithEveryPointInOneColumnAsItsFields) {
+  std::mt19937_64 rng(20261211);
+  int negative_zeros = 0;
+  for (int point = 0; point < kCommonWidth; ++point) {
+    SCOPED_TRACE(point);
+    for (int n = 0; n < 3000; ++n) {
+      std::string record;
+      std::array<int, kRecordFields> decimals{};
+      for (int f = 0; f < kRecordFields; ++f) {
+        const std::string field = field_with_point_at(rng, point);
+        negative_zeros += field.find('-') != std::string::npos &&
+                          field.find_first_of("123456789") == std::string::npos;
+        record += field;
+        decimals[static_cast<std::size_t>(f)] = static_cast<int>(rng() % 8);
+      }
+      ASSERT_TRUE(read_record(record, decimals).read) << '"' << record << '"';
+      expect_reads_like_the_fields(record, decimals);
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_GT(negative_zeros, 1000) << "a minus on a zero reads as +0";
+}
+
 TEST(RecordFields, ARecordWithAnyOtherFieldIsLeftToTheFieldReads) {
   struct Case {
     const char* what;
@@ -293,6 +333,9 @@ TEST(RecordFields, ARecordWithAnyOtherFieldIsLeftToTheFieldReads) {
       {"no point: d places the digits", 5, "1234567890", true},
       {"all blank", 7, "          ", true},
       {"a sign alone", 4, "         -", true},
+      {"the point a column out of line in the first field", 0, "  123.4567", true},
+      {"the point a column out of line in the last field", 7, "  123.4567", true},
+      {"no point in one field", 6, "   1234567", true},
       {"two points in the field that spans the masks' words", 6, "  1.3.4567", false},
       {"two points in the last field", 7, "  1.3.4567", false},
       {"a trailing blank", 0, " 12.34567 ", false},

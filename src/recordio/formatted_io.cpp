@@ -93,11 +93,20 @@ namespace {
   return true;
 }
 
+int read_one(Statement& s, char* item);
+
+// An item with no value read ahead for it: the READ's first, which reads the record's fields
+// together when it can, or an item read on its own. Out of line, so that an item served from
+// the values read ahead needs no stack frame.
+[[gnu::noinline]] int read_unserved(Statement& s, char* item) {
+  if (!s.record_ahead || !read_ahead(s)) return read_field(s, item);
+  return read_one(s, item);
+}
+
 // One single-precision item read: a value the statement read ahead, or the item on its own.
 int read_one(Statement& s, char* item) {
-  if (s.ahead_next == s.ahead_end) [[unlikely]] {
-    if (!s.record_ahead || !read_ahead(s)) return read_field(s, item);
-  }
+  if (s.ahead_next == s.ahead_end) [[unlikely]]
+    return read_unserved(s, item);
   std::memcpy(item, s.ahead_next++, sizeof(float));
   return 0;
 }

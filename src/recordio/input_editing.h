@@ -499,6 +499,66 @@ inline unsigned field_bits(const std::uint16_t* mask, int f) {
   return (word >> (bit % 16)) & ((1u << kCommonWidth) - 1);
 }
 
+// Records written with a fixed number of decimals have every field's point in one column. For
+// each column, the record's points as the 80-bit mask the classification makes: the low 64 bits,
+// then the rest.
+struct PointColumns {
+  std::uint64_t low;
+  std::uint16_t high;
+};
+inline constexpr std::array<PointColumns, kCommonWidth> kAlignedPoints = [] {
+  std::array<PointColumns, kCommonWidth> t{};
+  for (int point = 0; point < kCommonWidth; ++point) {
+    for (int f = 0; f < kRecordFields; ++f) {
+      const int bit = f * kCommonWidth + point;
+      if (bit < 64) {
+        t[static_cast<std::size_t>(point)].low |= std::uint64_t{1} << bit;
+      } else {
+        t[static_cast<std::size_t>(point)].high |= static_cast<std::uint16_t>(1u << (bit - 64));
+      }
+    }
+  }
+  return t;
+}();
+
+// A field's digits weighed into three parts (pairs 0-1, 2-3 and 4) by the factors of its point.
+inline __m128i field_parts(const std::int16_t* pairs, int f, __m128i factors) {
+  return _mm_madd_epi16(
+      _mm_mullo_epi16(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + f * (kCommonWidth / 2))),
+          factors),
+      _mm_setr_epi16(100, 1, 100, 1, 1, 0, 0, 0));
+}
+
+// Two fields' parts, each (p01, p23, p4, 0), as the two numbers p01 10^6 + p23 100 + p4, in
+// double precision: every part, product and sum is an integer below 2^53 and so exact.
+inline __m128d two_numbers(__m128i first, __m128i second) {
+  const __m128i p01_p23 = _mm_unpacklo_epi32(first, second);
+  const __m128d p01 = _mm_cvtepi32_pd(p01_p23);
+  const __m128d p23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(p01_p23, p01_p23));
+  const __m128d p4 = _mm_cvtepi32_pd(_mm_unpackhi_epi32(first, second));
+  return _mm_add_pd(
+      _mm_add_pd(_mm_mul_pd(p01, _mm_set1_pd(1'000'000)), _mm_mul_pd(p23, _mm_set1_pd(100))), p4);
+}
+
+// Fields 2g and 2g + 1 of a record whose points all stand in column `point`: their numbers with
+// their signs, converted by the fast tier over 10^scale, as two single-precision values.
+inline __m128 aligned_pair(const std::int16_t* pairs, const unsigned char* minus, int g,
+                           __m128i factors, std::size_t scale) {
+  const __m128d numbers =
+      two_numbers(field_parts(pairs, 2 * g, factors), field_parts(pairs, 2 * g + 1, factors));
+  // A field's minus lies before its point, so within its first eight columns, or in its ninth
+  // before a point in its tenth, where it signs a zero and counts for nothing. The first eight
+  // columns' byte sum is 255 with a minus and 0 without; its bit 0, moved to bit 63, is the
+  // double's sign.
+  const auto* at = minus + 2 * g * kCommonWidth;
+  const __m128i columns = _mm_castpd_si128(
+      _mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))),
+                   reinterpret_cast<const double*>(at + kCommonWidth)));
+  const __m128i sign = _mm_slli_epi64(_mm_sad_epu8(columns, _mm_setzero_si128()), 63);
+  return divided_exactly(_mm_xor_pd(numbers, _mm_castsi128_pd(sign)), scale);
+}
+
 }  // namespace record_fields
 #endif
 
@@ -508,8 +568,10 @@ inline unsigned field_bits(const std::uint16_t* mask, int f) {
 // every column be a blank, a sign, a digit or a point. Digit pairs are formed once for the
 // record; each field then takes its five pairs, multiplies those at or after its point by ten
 // (which closes the digits up over the point), weighs them into one integer and hands it to the
-// fast tier of the one conversion. `record` must have kRecordColumns bytes readable, and each
-// item be ten_columns. False when any field has another shape (the values are then
+// fast tier of the one conversion. When every field has its point in the same column, as in
+// records written with a fixed number of decimals, the fields share their factors and power of
+// ten and go through that tier two at a time. `record` must have kRecordColumns bytes readable, and
+// each item be ten_columns. False when any field has another shape (the values are then
 // meaningless): each field is then read on its own.
 [[gnu::always_inline]] inline bool parse_record_fields(const char* record, const DataItem* items,
                                                        float* values) {
@@ -519,7 +581,7 @@ inline unsigned field_bits(const std::uint16_t* mask, int f) {
   alignas(16) std::int16_t pairs[kVectors * 8 + 8];
   _mm_store_si128(reinterpret_cast<__m128i*>(pairs + kVectors * 8), _mm_setzero_si128());
   std::uint16_t points[kVectors + 1] = {};
-  std::uint16_t minus[kVectors + 1] = {};
+  alignas(16) unsigned char minus_columns[kRecordColumns];
   const __m128i blank = _mm_set1_epi8(' ');
   __m128i fits = _mm_set1_epi8(-1);
   // One multiplication an instruction: kept opaque, the constant is not turned into shifts.
@@ -549,9 +611,36 @@ inline unsigned field_bits(const std::uint16_t* mask, int f) {
         _mm_and_si128(fits, _mm_or_si128(_mm_or_si128(is_digit, is_point),
                                          _mm_and_si128(_mm_or_si128(is_blank, is_sign), may_lead)));
     points[k] = static_cast<std::uint16_t>(_mm_movemask_epi8(is_point));
-    minus[k] = static_cast<std::uint16_t>(_mm_movemask_epi8(is_minus));
+    _mm_store_si128(reinterpret_cast<__m128i*>(minus_columns + 16 * k), is_minus);
   }
   if (_mm_movemask_epi8(fits) != 0xFFFF) return false;
+
+  std::uint64_t low_points;
+  std::memcpy(&low_points, points, sizeof low_points);
+  const int aligned = std::countr_zero(low_points);
+  if (aligned < kCommonWidth &&
+      low_points == kAlignedPoints[static_cast<std::size_t>(aligned)].low &&
+      points[kVectors - 1] == kAlignedPoints[static_cast<std::size_t>(aligned)].high) {
+    // Every field has its one point in the same column: one set of factors and one power of
+    // ten, and the fields converted two at a time.
+    const __m128i factors = words_of(kPairFactors[static_cast<std::size_t>(aligned)]);
+    const auto scale = static_cast<std::size_t>(kCommonWidth - aligned);
+#pragma GCC unroll 2
+    for (int h = 0; h < kRecordFields / 4; ++h) {
+      const __m128 four =
+          _mm_movelh_ps(aligned_pair(pairs, minus_columns, 2 * h, factors, scale),
+                        aligned_pair(pairs, minus_columns, 2 * h + 1, factors, scale));
+      // A minus on a zero made -0; adding +0 makes it +0 and leaves every other value as it is.
+      _mm_storeu_ps(values + 4 * h, _mm_add_ps(four, _mm_setzero_ps()));
+    }
+    return true;
+  }
+
+  std::uint16_t minus[kVectors + 1] = {};
+  for (int k = 0; k < kVectors; ++k) {
+    minus[k] = static_cast<std::uint16_t>(_mm_movemask_epi8(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(minus_columns + 16 * k))));
+  }
 
   const __m128i weights = _mm_setr_epi16(100, 1, 100, 1, 1, 0, 0, 0);
   const __m128d place = _mm_setr_pd(1'000'000, 100);

@@ -205,15 +205,14 @@ void check_ten_columns(const fuzzref::Text& text, const unsigned char* bytes, st
       float got = -1.0f;
       if (recordio::parse_ten_columns(reinterpret_cast<const char*>(bytes) + pos, d, got)) {
         if (want.outcome != fuzzref::Outcome::kValue) {
-          disagree("ten columns", pos, std::string("read a value, reference: ") +
-                                           name_of(want.outcome));
+          disagree("ten columns", pos,
+                   std::string("read a value, reference: ") + name_of(want.outcome));
         }
-        if (bits_of(got) != bits_of(want.value) ||
-            want.next != pos + recordio::kCommonWidth) {
+        if (bits_of(got) != bits_of(want.value) || want.next != pos + recordio::kCommonWidth) {
           char detail[160];
           std::snprintf(detail, sizeof detail, "%a (%08x), reference %a (%08x) ending at +%zu",
-                        static_cast<double>(got), bits_of(got),
-                        static_cast<double>(want.value), bits_of(want.value), want.next - pos);
+                        static_cast<double>(got), bits_of(got), static_cast<double>(want.value),
+                        bits_of(want.value), want.next - pos);
           disagree("ten columns", pos, detail);
         }
       }
@@ -224,9 +223,58 @@ void check_ten_columns(const fuzzref::Text& text, const unsigned char* bytes, st
   }
 }
 
+// Where the reader of a data record's eight common fields reads the record at `pos` (copied to
+// memory of exactly eighty columns), the reference reads each field's ten columns as the same
+// value.
+void check_record_at(const fuzzref::Text& text, const unsigned char* bytes, std::size_t pos,
+                     const recordio::DataItem* items) {
+  const std::unique_ptr<char[]> record(new char[recordio::kRecordColumns]);
+  std::memcpy(record.get(), bytes + pos, recordio::kRecordColumns);
+  float got[recordio::kRecordFields];
+  if (!recordio::parse_record_fields(record.get(), items, got)) return;
+  for (int f = 0; f < recordio::kRecordFields; ++f) {
+    const std::size_t at = pos + static_cast<std::size_t>(f) * recordio::kCommonWidth;
+    const fuzzref::RealField want =
+        fuzzref::read_e(text, at, recordio::kCommonWidth, items[f].edit.decimals);
+    if (want.outcome != fuzzref::Outcome::kValue || bits_of(got[f]) != bits_of(want.value) ||
+        want.next != at + recordio::kCommonWidth) {
+      char detail[160];
+      std::snprintf(detail, sizeof detail, "field %d: %a (%08x), reference %s %a (%08x)", f,
+                    static_cast<double>(got[f]), bits_of(got[f]), name_of(want.outcome),
+                    static_cast<double>(want.value), bits_of(want.value));
+      disagree("record fields", at, detail);
+    }
+  }
+}
+
+// A record as a writer with a fixed number of decimals makes it, shaped by the input: every
+// field's point in one column, each field with blanks, a sign or none, digits and its point.
+std::string aligned_record(const unsigned char* bytes, std::size_t size) {
+  std::size_t next = 0;
+  const auto take = [&] { return next < size ? bytes[next++] : 0; };
+  const int point = take() % recordio::kCommonWidth;
+  std::string record;
+  for (int f = 0; f < recordio::kRecordFields; ++f) {
+    std::string field(recordio::kCommonWidth, ' ');
+    field[static_cast<std::size_t>(point)] = '.';
+    const unsigned shape = take();
+    const unsigned sign = shape / 16 % 3;
+    const int room = point - (sign != 0 ? 1 : 0);
+    int c = point;
+    for (int k = room > 0 ? static_cast<int>(shape % 16) % (room + 1) : 0; k > 0; --k) {
+      field[static_cast<std::size_t>(--c)] = static_cast<char>('0' + take() % 10);
+    }
+    if (sign != 0 && c > 0) field[static_cast<std::size_t>(--c)] = sign == 1 ? '-' : '+';
+    for (int k = point + 1; k < recordio::kCommonWidth; ++k) {
+      field[static_cast<std::size_t>(k)] = static_cast<char>('0' + take() % 10);
+    }
+    record += field;
+  }
+  return record;
+}
+
 // The reader of a data record's eight common fields together, at every record with eighty
-// columns left (copied to memory of exactly that size): where it reads the record, the
-// reference reads each field's ten columns as the same value.
+// columns left, and at a record with every point in one column made from the input.
 void check_record_fields(const fuzzref::Text& text, const unsigned char* bytes, std::size_t size) {
   recordio::DataItem items[recordio::kRecordFields + 1] = {};
   for (int f = 0; f < recordio::kRecordFields; ++f) {
@@ -234,24 +282,11 @@ void check_record_fields(const fuzzref::Text& text, const unsigned char* bytes, 
   }
   for (std::size_t pos = 0; pos != fuzzref::Text::npos && size - pos >= recordio::kRecordColumns;
        pos = text.after_line_end(pos)) {
-    const std::unique_ptr<char[]> record(new char[recordio::kRecordColumns]);
-    std::memcpy(record.get(), bytes + pos, recordio::kRecordColumns);
-    float got[recordio::kRecordFields];
-    if (!recordio::parse_record_fields(record.get(), items, got)) continue;
-    for (int f = 0; f < recordio::kRecordFields; ++f) {
-      const std::size_t at = pos + static_cast<std::size_t>(f) * recordio::kCommonWidth;
-      const fuzzref::RealField want =
-          fuzzref::read_e(text, at, recordio::kCommonWidth, items[f].edit.decimals);
-      if (want.outcome != fuzzref::Outcome::kValue || bits_of(got[f]) != bits_of(want.value) ||
-          want.next != at + recordio::kCommonWidth) {
-        char detail[160];
-        std::snprintf(detail, sizeof detail, "field %d: %a (%08x), reference %s %a (%08x)", f,
-                      static_cast<double>(got[f]), bits_of(got[f]), name_of(want.outcome),
-                      static_cast<double>(want.value), bits_of(want.value));
-        disagree("record fields", at, detail);
-      }
-    }
+    check_record_at(text, bytes, pos, items);
   }
+  const std::string aligned = aligned_record(bytes, size);
+  const auto* aligned_bytes = reinterpret_cast<const unsigned char*>(aligned.data());
+  check_record_at(fuzzref::Text(aligned_bytes, aligned.size()), aligned_bytes, 0, items);
 }
 
 void check_records(const unsigned char* bytes, std::size_t size, int fields, int w, int d,

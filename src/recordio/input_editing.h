@@ -541,8 +541,9 @@ inline __m128d two_numbers(__m128i first, __m128i second) {
       _mm_add_pd(_mm_mul_pd(p01, _mm_set1_pd(1'000'000)), _mm_mul_pd(p23, _mm_set1_pd(100))), p4);
 }
 
-// Fields 2g and 2g + 1 of a record whose points all stand in column `point`: their numbers with
-// their signs, converted by the fast tier over 10^scale, as two single-precision values.
+// Fields 2g and 2g + 1 of a record whose points all stand in one column, whose factors and
+// 10^scale these are: their numbers with their signs, converted by the fast tier, as two
+// single-precision values.
 inline __m128 aligned_pair(const std::int16_t* pairs, const unsigned char* minus, int g,
                            __m128i factors, std::size_t scale) {
   const __m128d numbers =

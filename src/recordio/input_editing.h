@@ -521,7 +521,9 @@ inline constexpr std::array<PointColumns, kCommonWidth> kAlignedPoints = [] {
   return t;
 }();
 
-// A field's digits weighed into three parts (pairs 0-1, 2-3 and 4) by the factors of its point.
+// Ten times a field's digits closed up over its point (the digits themselves when it has none),
+// with its sign, in three parts: pairs 0-1, 2-3 and 4, weighed by the factors of its point and
+// sign (kPairFactors).
 inline __m128i field_parts(const std::int16_t* pairs, int f, __m128i factors) {
   return _mm_madd_epi16(
       _mm_mullo_epi16(
@@ -643,7 +645,6 @@ inline __m128 aligned_pair(const std::int16_t* pairs, const unsigned char* minus
         _mm_load_si128(reinterpret_cast<const __m128i*>(minus_columns + 16 * k))));
   }
 
-  const __m128i weights = _mm_setr_epi16(100, 1, 100, 1, 1, 0, 0, 0);
   const __m128d place = _mm_setr_pd(1'000'000, 100);
   unsigned extra_points = 0;
 #pragma GCC unroll 8
@@ -654,14 +655,9 @@ inline __m128 aligned_pair(const std::int16_t* pairs, const unsigned char* minus
     const int scale = point == kCommonWidth ? items[f].edit.decimals : kCommonWidth - point;
     const std::size_t factors =
         (field_bits(minus, f) != 0 ? 11 : 0) + static_cast<std::size_t>(point);
-    // Ten times the digits closed up over the point (the digits themselves when there is no
-    // point), with the sign, in three parts: pairs 0-1, 2-3 and 4; weighed in double precision,
-    // where every part, product and sum is an integer below 2^53 and so exact.
-    const __m128i parts = _mm_madd_epi16(
-        _mm_mullo_epi16(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + f * (kCommonWidth / 2))),
-            words_of(kPairFactors[factors])),
-        weights);
+    // Weighed in double precision, where every part, product and sum is an integer below 2^53
+    // and so exact.
+    const __m128i parts = field_parts(pairs, f, words_of(kPairFactors[factors]));
     const __m128d high = _mm_mul_pd(_mm_cvtepi32_pd(parts), place);
     const __m128d low = _mm_add_pd(high, _mm_cvtepi32_pd(_mm_unpackhi_epi64(parts, parts)));
     const double number = _mm_cvtsd_f64(_mm_add_sd(low, _mm_unpackhi_pd(low, low)));

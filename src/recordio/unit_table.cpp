@@ -277,7 +277,7 @@ char* Unit::extend_record_slow(std::size_t n) {
   }
   if (record + n >= kBufferSize) {
     // A record longer than the buffer goes out in pieces.
-    publish(record);
+    publish_up_to(published_ + record);
     record = 0;
     write_out_or_give_up();
   }
@@ -292,13 +292,6 @@ void Unit::append_to_record(std::string_view text) {
     std::memcpy(extend_record(piece.size()), piece.data(), piece.size());
     text.remove_prefix(piece.size());
   }
-}
-
-void Unit::publish(std::size_t bytes) {
-  // Published only once the bytes are in place: a handler sees whole records.
-  std::atomic_signal_fence(std::memory_order_release);
-  published_ += bytes;
-  pending_.store(published_, std::memory_order_release);
 }
 
 bool Unit::write_out(bool wait) noexcept {

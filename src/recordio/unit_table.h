@@ -150,10 +150,7 @@ class Unit {
     char* const line_end = extend_record(1);
     const auto published = static_cast<std::size_t>(line_end + 1 - buffer_);
     *line_end = '\n';
-    // Published only once the bytes are in place: a handler sees whole records.
-    std::atomic_signal_fence(std::memory_order_release);
-    published_ = published;
-    pending_.store(published, std::memory_order_release);
+    publish_up_to(published);
     if (flush_each_record_) flush();
   }
   // Writes out the published output.
@@ -168,7 +165,13 @@ class Unit {
   bool skip_record_slow();
   bool fill();  // false at the end of the file, or when the read fails
   char* extend_record_slow(std::size_t n);
-  void publish(std::size_t bytes);
+  // Publishes the buffer's bytes up to `end` for output, once they are in place: a handler sees
+  // whole records.
+  void publish_up_to(std::size_t end) {
+    std::atomic_signal_fence(std::memory_order_release);
+    published_ = end;
+    pending_.store(end, std::memory_order_release);
+  }
   void forget_published();
   void note(const char* context, Failure failure) const;
   int take_block();

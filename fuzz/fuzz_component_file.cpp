@@ -3,7 +3,7 @@
 // skipped and echoed, what each data field stores (the E reference of reference.h), the counts
 // i, in, j and nt, the console lines, and which failure ends the run with which diagnostic.
 //
-// Every reading runs in this process, over the fake of the system calls: the file lives in the
+// Every reading runs in this process, over the fake of the file layer: the file lives in the
 // fake, the console and standard error are captured there, and the fatal path unwinds back here
 // through the crash handler. The sample arrays sit in guard values, and every element and
 // variable the model does not expect to be stored must keep its guard, whether the reading reads
@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "conversion/run.h"
+#include "recordio/runtime.h"
 #include "recordio/statement.h"
-#include "recordio/unit_table.h"
 #include "reference.h"
-#include "support/fake_system.h"
+#include "support/fake_files.h"
 
 namespace {
 
@@ -296,11 +296,12 @@ std::uint64_t signal_mask() {
 // model's expectation.
 void read_and_check(const char* plan, const Expectation& e, bool plan_b, const std::string& file) {
   for (int n = 0; n < recordio::kUnitCount; ++n) {
-    if (recordio::units().unit(n).connected()) {
+    if (recordio::runtime().units.unit(n).connected()) {
       report(plan, "unit " + std::to_string(n) + " is connected before the runtime starts");
     }
   }
-  if (recordio::unit_failed()) report(plan, "a unit failure is noted before the runtime starts");
+  if (recordio::runtime().units.failed())
+    report(plan, "a unit failure is noted before the runtime starts");
   std::memcpy(&g_arena, &pristine(), sizeof g_arena);
   const std::uint64_t mask_before = signal_mask();
 
@@ -309,19 +310,19 @@ void read_and_check(const char* plan, const Expectation& e, bool plan_b, const s
   std::string diagnostics;
   {
     InProcessRuntime runtime;
-    testing_support::FakeSystem& system = runtime.system();
+    testing_support::FakeFiles& system = runtime.files();
     system.files.emplace(kFileName, file);
-    const std::size_t open_before = system.open_descriptors();
+    const std::size_t open_before = system.open_handles();
     try {
       cdmg::read_component(g_arena.run, plan_b ? cdmg::HeaderPlan::kB : cdmg::HeaderPlan::kA,
                            g_name, target_of(g_arena.run, plan_b));
-      recordio::units().unit(6).flush();
-      if (recordio::unit_failed()) report(plan, "writing the console failed");
+      recordio::runtime().units.unit(6).flush();
+      if (recordio::runtime().units.failed()) report(plan, "writing the console failed");
     } catch (const Crashed&) {
       crashed = true;
     }
-    if (recordio::units().unit(11).connected()) report(plan, "unit 11 is still connected");
-    if (system.open_descriptors() != open_before) report(plan, "a descriptor was left open");
+    if (recordio::runtime().units.unit(11).connected()) report(plan, "unit 11 is still connected");
+    if (system.open_handles() != open_before) report(plan, "a descriptor was left open");
     if (system.files.size() != 1 || system.files.at(kFileName) != file) {
       report(plan, "the component file was changed, or another file made");
     }

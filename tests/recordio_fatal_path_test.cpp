@@ -2,7 +2,7 @@
 // abnormal end of the process; and the failures that must never pass silently or as the end of
 // a file.
 //
-// The scenarios run in-process over a fake of the system calls (support/fake_system.h): the fatal
+// The scenarios run in-process over a fake of the file layer (support/fake_files.h): the fatal
 // path unwinds to the test through the crash handler, after it has written the diagnostic and
 // closed every unit, and a scenario that ends normally ends as STOP ends the process. The
 // failures of a real device run in a child of their own, to the abort that ends it
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "recordio/recordio.h"
-#include "support/fake_system.h"
+#include "support/fake_files.h"
 #include "support/process.h"
 #include "support/runtime_child.h"
 
@@ -26,7 +26,7 @@ namespace recordio {
 namespace {
 
 using namespace recordio_testing;
-using testing_support::FakeSystem;
+using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
 using testing_support::ProcessResult;
 using testing_support::ScratchDir;
@@ -84,7 +84,7 @@ std::vector<std::string> diagnostic(const std::string& failure, const std::strin
 // true when the run ended normally.
 bool run_on_file(InProcessRuntime& runtime, const std::string& name, const std::string& content,
                  const std::function<void()>& body) {
-  runtime.system().files[name] = content;
+  runtime.files().files[name] = content;
   return runtime.run([&] {
     open_file(kFileUnit, text80(name), "old");
     body();
@@ -95,7 +95,7 @@ bool run_on_file(InProcessRuntime& runtime, const std::string& name, const std::
 
 TEST(FatalPath, OpenOldOfAMissingFileAfterAConsoleLine) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   EXPECT_FALSE(runtime.run([] {
     console_line("before");
     open_file(kFileUnit, text80("missing.txt"), "old");
@@ -112,7 +112,7 @@ TEST(FatalPath, EmptyOrBlankFileNameIsANullName) {
   for (const std::string& name : {std::string(), std::string(80, ' '), std::string(" ")}) {
     SCOPED_TRACE("name of " + std::to_string(name.size()) + " characters");
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     EXPECT_FALSE(runtime.run([&] {
       console_line("before");
       open_file(kFileUnit, name, "unknown");
@@ -146,14 +146,14 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
         skip_record(kFileUnit);
       }
     }));
-    EXPECT_EQ(lines_of(runtime.system().err),
+    EXPECT_EQ(lines_of(runtime.files().err),
               diagnostic("read start: end of file", "unit 11 named two.txt", c.format, false));
   }
 }
 
 TEST(FatalPath, EndOfFileInsideATextFieldWithoutAnExit) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   EXPECT_FALSE(run_on_file(runtime, "last.txt", "first\nlast", [] {
     char text[kTextLength];
     read_text(kFileUnit, false, text);
@@ -178,7 +178,7 @@ TEST(FatalPath, EndOfStandardInputInsideATextFieldWithoutAnExit) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.input = c.input;
     EXPECT_FALSE(runtime.run([] {
       console_line("Enter a name");
@@ -211,7 +211,7 @@ TEST(FatalPath, UnexpectedCharacterInANumericField) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("record \"") + c.record + "\"" + (c.end_exit ? " with exit" : ""));
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     EXPECT_FALSE(run_on_file(runtime, "data.txt", std::string(c.record) + "\n", [&] {
       read_data(kFileUnit, c.end_exit);
       console_line("after");
@@ -244,7 +244,7 @@ TEST(FatalPath, FailureTextOfTheCaller) {
       f_fail("read", "more than 4125 data records");
     }));
     EXPECT_EQ(
-        lines_of(runtime.system().err),
+        lines_of(runtime.files().err),
         diagnostic("read: more than 4125 data records", "unit 11 named data.txt", c.format, false));
   }
 }
@@ -277,7 +277,7 @@ TEST(FatalPath, UnitNumberOutOfRange) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     EXPECT_FALSE(runtime.run([&] {
       console_line("before");
       c.statement();
@@ -310,7 +310,7 @@ TEST(FatalPath, WriteToAReadOnlyUnit) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.files["ro.txt"] = "read only\n";
     fake.read_only.insert("ro.txt");
     EXPECT_FALSE(runtime.run([&] {
@@ -336,7 +336,7 @@ TEST(FatalPath, WriteToAReadOnlyUnit) {
 
 TEST(FatalPath, PendingOutputIsWrittenAndAFileIsCutAtItsPosition) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.files["out.csv"] = std::string(1000, 'q');
   EXPECT_FALSE(runtime.run([] {
     console_line("first");
@@ -354,7 +354,7 @@ TEST(FatalPath, PendingOutputIsWrittenAndAFileIsCutAtItsPosition) {
 
 TEST(FatalPath, AFileOpenedWithoutWritingIsLeftWhole) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.files["in.txt"] = "abc\ndef\n";
   EXPECT_FALSE(runtime.run([] {
     open_file(kFileUnit, text80("in.txt"), "unknown");
@@ -449,9 +449,9 @@ TEST(WriteFailure, AFullDeviceIsReportedAgainstItsUnit) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.full_devices.insert("/dev/full");
-    if (c.console) fake.fail(FakeSystem::kWrite, ENOSPC);  // the console's one write, at STOP
+    if (c.console) fake.fail(FakeFiles::kWrite, ENOSPC);  // the console's one write, at STOP
     EXPECT_FALSE(runtime.run([&] {
       if (c.console) {
         console_line("one");
@@ -490,7 +490,7 @@ TEST(ReadFailure, ReadErrorIsNotEndOfFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.directories.insert("sub");
     EXPECT_FALSE(runtime.run([&] {
       open_file(kFileUnit, text80("sub"), "old");
@@ -506,7 +506,7 @@ TEST(ReadFailure, ReadErrorIsNotEndOfFile) {
 
 TEST(ReadFailure, LookingAheadAtAnUnreadableUnitIsNotTheEndOfIt) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.directories.insert("sub");
   EXPECT_FALSE(runtime.run([] {
     open_file(kFileUnit, text80("sub"), "old");

@@ -2,6 +2,7 @@
 // texts, and the walk a statement makes over a format.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -192,19 +193,30 @@ TEST(FormatParse, IgnoresWhatFollowsTheClosingParenthesis) {
   EXPECT_EQ(describe_all(*followed), describe_all(*plain));
 }
 
-TEST(FormatOf, ParsesAConstantTextOnceAndKeepsIt) {
-  static constexpr char kText[] = "(8E10.4)";
-  const Format* first = Format::of(kText);
-  const Format* second = Format::of(kText);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first, second);
-  EXPECT_EQ(describe_all(*first), std::vector<std::string>(8, "E10.4"));
-}
-
-TEST(FormatOf, AMalformedConstantTextHasNoCompiledForm) {
-  static constexpr char kBad[] = "(8E10)";
-  EXPECT_EQ(Format::of(kBad), nullptr);
-  EXPECT_EQ(Format::of(kBad), nullptr) << "asked again";
+// A text's compiled form is found by the text's address. The first texts keep theirs; texts beyond
+// the cache's room share its last place, compiled again when they come back, and every one of
+// them still gives its own format. A malformed text has none.
+TEST(FormatCache, CompilesATextOnceAndServesEveryTextBeyondItsRoom) {
+  static constexpr char kTexts[][8] = {"(A1)", "(A2)", "(A3)", "(A4)",  "(A5)",  "(A6)",
+                                       "(A7)", "(A8)", "(A9)", "(A10)", "(A11)", "(8E10)"};
+  constexpr std::size_t kValid = std::size(kTexts) - 1;
+  static_assert(kValid > FormatCache::kRoom + 1);
+  auto cache = std::make_unique<FormatCache>();
+  std::vector<const Format*> first(kValid);
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t k = 0; k < kValid; ++k) {
+      SCOPED_TRACE(kTexts[k]);
+      const Format* f = cache->of(kTexts[k]);
+      ASSERT_NE(f, nullptr);
+      EXPECT_EQ(describe_all(*f), std::vector<std::string>{"A" + std::to_string(k + 1)});
+      if (round == 0) first[k] = f;
+      if (k + 1 < FormatCache::kRoom) {
+        EXPECT_EQ(f, first[k]) << "compiled again";
+      }
+      EXPECT_EQ(cache->of(kTexts[k]), f) << "the last text used is at hand";
+    }
+    EXPECT_EQ(cache->of(kTexts[kValid]), nullptr);
+  }
 }
 
 // --- The walk

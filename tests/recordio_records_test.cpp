@@ -5,8 +5,8 @@
 #include <string>
 
 #include "recordio/recordio.h"
-#include "recordio/unit_table.h"
-#include "support/fake_system.h"
+#include "recordio/runtime.h"
+#include "support/fake_files.h"
 #include "support/runtime_child.h"
 
 namespace recordio {
@@ -44,18 +44,18 @@ TEST(RecordsInTheBuffer, RecordsOfEveryLengthReachTheFileWholeAndInOrder) {
       expected += " " + text + "\n";
     }
     close_file(kFileUnit);
-    EXPECT_TRUE(runtime.system().files["out.txt"] == expected)
-        << runtime.system().files["out.txt"].size() << " bytes instead of " << expected.size();
+    EXPECT_TRUE(runtime.files().files["out.txt"] == expected)
+        << runtime.files().files["out.txt"].size() << " bytes instead of " << expected.size();
   }
 }
 
 TEST(RecordsInTheBuffer, AFailedWriteOfALongRecordIsReported) {
   InProcessRuntime runtime;
   open_file(kFileUnit, text80("out.txt"), "unknown");
-  runtime.system().fail(testing_support::FakeSystem::kWrite, EIO);
+  runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
   EXPECT_THROW(write_text(kFileUnit, std::string(2 * Unit::kBufferSize, 'x')),
                testing_support::Crashed);
-  EXPECT_EQ(runtime.system().err.substr(0, runtime.system().err.find('\n')),
+  EXPECT_EQ(runtime.files().err.substr(0, runtime.files().err.find('\n')),
             "write: Input/output error");
 }
 
@@ -63,15 +63,15 @@ TEST(RecordsInTheBuffer, AFailedWriteOfALongRecordIsReported) {
 // row's format, as any failure inside the statement is.
 TEST(RecordsInTheBuffer, AFailedWriteAtTheEndOfARowNamesItsFormat) {
   InProcessRuntime runtime;
-  runtime.system().console_is_terminal = true;
-  units().preconnect();
-  runtime.system().fail(testing_support::FakeSystem::kWrite, EIO);
+  runtime.files().console_is_terminal = true;
+  recordio::runtime().units.preconnect();
+  runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
   EXPECT_THROW(write_the_row(kConsole), testing_support::Crashed);
-  EXPECT_EQ(runtime.system().err, std::string("write: Input/output error\n"
-                                              "apparent state: unit 6 (unnamed)\n"
-                                              "last format: ") +
-                                      kFormat2000 +
-                                      "\nlately writing sequential formatted external IO\n");
+  EXPECT_EQ(runtime.files().err, std::string("write: Input/output error\n"
+                                             "apparent state: unit 6 (unnamed)\n"
+                                             "last format: ") +
+                                     kFormat2000 +
+                                     "\nlately writing sequential formatted external IO\n");
 }
 
 }  // namespace

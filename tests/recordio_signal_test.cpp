@@ -14,8 +14,8 @@
 #include <string>
 
 #include "recordio/recordio.h"
+#include "recordio/runtime.h"
 #include "recordio/signal_guard.h"
-#include "recordio/system_calls.h"
 #include "support/piped_run.h"
 #include "support/process.h"
 #include "support/runtime_child.h"
@@ -115,10 +115,11 @@ TEST(Signals, HandlerClosesEveryUnitWithOutputPending) {
 
 // The guard holds a signal back without a system call: a handler that finds a guard in place
 // leaves its signal to it, and the outermost guard raises it again, once, as it ends.
+recordio::SignalState guard_state;
 volatile std::sig_atomic_t held = 0;
 volatile std::sig_atomic_t delivered = 0;
 extern "C" void count_signal(int sig) {
-  if (recordio::hold_back(sig)) {
+  if (recordio::hold_back(guard_state, sig)) {
     held = held + 1;
     return;
   }
@@ -134,9 +135,9 @@ TEST(SignalGuard, ASignalMetUnderAGuardComesBackWhenTheOutermostGuardEnds) {
   sigemptyset(&counting.sa_mask);
   ASSERT_EQ(sigaction(SIGUSR1, &counting, &before), 0);
   {
-    recordio::SignalGuard outer;
+    recordio::SignalGuard outer(guard_state);
     {
-      recordio::SignalGuard inner;
+      recordio::SignalGuard inner(guard_state);
       raise(SIGUSR1);
       raise(SIGUSR1);
       EXPECT_EQ(held, 2);
@@ -151,35 +152,37 @@ TEST(SignalGuard, ASignalMetUnderAGuardComesBackWhenTheOutermostGuardEnds) {
   sigaction(SIGUSR1, &before, nullptr);
 }
 
-// The real system calls, except that the first write to the file unit's descriptor is followed,
+// The platform's files, except that the first write to the file unit's handle is followed,
 // before the unit has noted it, by `after_write`: a signal arriving just then.
-class SignalAfterWrite final : public recordio::SystemCalls {
+class SignalAfterWrite final : public recordio::FileLayer {
  public:
-  SignalAfterWrite(recordio::SystemCalls& real, void (*after_write)())
+  SignalAfterWrite(recordio::FileLayer& real, void (*after_write)())
       : real_(real), after_(after_write) {}
-  int open(const char* p, int f, mode_t m) override { return real_.open(p, f, m); }
-  int stat(const char* p, struct stat* st) override { return real_.stat(p, st); }
-  int fstat(int fd, struct stat* st) override { return real_.fstat(fd, st); }
-  int duplicate(int fd, int lowest) override { return real_.duplicate(fd, lowest); }
-  ssize_t read(int fd, void* to, std::size_t n) override { return real_.read(fd, to, n); }
-  ssize_t write(int fd, const void* from, std::size_t n) override {
-    const ssize_t written = real_.write(fd, from, n);
-    if (fd > STDERR_FILENO && !done_) {
+  int look_up(const char* p, recordio::FileFacts& f) override { return real_.look_up(p, f); }
+  recordio::Opened open(const char* p, recordio::OpenFor o, const recordio::FileFacts& f) override {
+    return real_.open(p, o, f);
+  }
+  int describe(int h, recordio::FileFacts& f) override { return real_.describe(h, f); }
+  int duplicate(int h, int& copy) override { return real_.duplicate(h, copy); }
+  recordio::Transfer read(int h, char* to, std::size_t n) override { return real_.read(h, to, n); }
+  recordio::Transfer write(int h, const char* from, std::size_t n) override {
+    const recordio::Transfer written = real_.write(h, from, n);
+    if (h > recordio::kStandardError && !done_) {
       done_ = true;
       after_();
     }
     return written;
   }
-  int poll(pollfd* fds, nfds_t count, int timeout_ms) override {
-    return real_.poll(fds, count, timeout_ms);
+  int wait(int h, bool writing) override { return real_.wait(h, writing); }
+  std::size_t write_now(int h, const char* from, std::size_t n) override {
+    return real_.write_now(h, from, n);
   }
-  off_t lseek(int fd, off_t offset, int whence) override { return real_.lseek(fd, offset, whence); }
-  int ftruncate(int fd, off_t length) override { return real_.ftruncate(fd, length); }
-  int close(int fd) override { return real_.close(fd); }
-  bool is_terminal(int fd) override { return real_.is_terminal(fd); }
+  void hand_back(int h, std::size_t n) override { real_.hand_back(h, n); }
+  int cut_here(int h) override { return real_.cut_here(h); }
+  int close(int h) override { return real_.close(h); }
 
  private:
-  recordio::SystemCalls& real_;
+  recordio::FileLayer& real_;
   void (*after_)();
   bool done_ = false;
 };
@@ -188,11 +191,11 @@ class SignalAfterWrite final : public recordio::SystemCalls {
 testing_support::ProcessResult rows_written_out_with(const testing_support::ScratchDir& dir,
                                                      void (*after_write)()) {
   return run_scenario(dir, [after_write] {
-    static SignalAfterWrite calls(recordio::system_calls(), after_write);
+    static SignalAfterWrite files(recordio::platform_files(), after_write);
     open_file(kFileUnit, text80("out.csv"), "unknown");
     write_the_row(kFileUnit);
     write_the_row(kFileUnit);
-    recordio::use_system_calls(&calls);
+    recordio::runtime().units.use_files(&files);
     close_file(kFileUnit);
   });
 }

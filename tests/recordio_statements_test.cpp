@@ -1,7 +1,7 @@
 // Statements of the record I/O runtime over units: list-directed console lines, text assignment,
 // OPEN and CLOSE, skip READs, formatted READs through files, and the end of a file.
 //
-// Each scenario runs in-process over a fake of the system calls (support/fake_system.h), starting
+// Each scenario runs in-process over a fake of the file layer (support/fake_files.h), starting
 // as the process entry starts the runtime and ending as STOP ends it.
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "recordio/recordio.h"
-#include "support/fake_system.h"
+#include "support/fake_files.h"
 #include "support/statements.h"
 
 namespace recordio {
@@ -25,7 +25,7 @@ namespace {
 
 using namespace recordio_testing;
 using testing_support::Crashed;
-using testing_support::FakeSystem;
+using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
 
 // The first line of a diagnostic or console output, without its line end.
@@ -54,7 +54,7 @@ Outcome run_scenario(const std::function<void()>& body,
                      const std::map<std::string, std::string>& files = {},
                      const std::string& input = "") {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.files = files;
   fake.input = input;
   reported.clear();

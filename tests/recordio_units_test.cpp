@@ -8,8 +8,8 @@
 #include <string>
 
 #include "recordio/recordio.h"
-#include "recordio/unit_table.h"
-#include "support/fake_system.h"
+#include "recordio/runtime.h"
+#include "support/fake_files.h"
 #include "support/statements.h"
 
 namespace recordio {
@@ -17,7 +17,7 @@ namespace {
 
 using namespace recordio_testing;
 using testing_support::Crashed;
-using testing_support::FakeSystem;
+using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
 
 // The diagnostic's lines for a failure on a unit; `format` empty when none is current.
@@ -44,7 +44,7 @@ std::string read_line(ftnint unit, bool end_exit = false) {
 
 struct CallFailure {
   const char* what;
-  FakeSystem::Call call;
+  FakeFiles::Operation operation;
   int error;
   int after;  // successful calls first
   void (*scenario)();
@@ -65,26 +65,24 @@ void read_a_line() {
 
 TEST(UnitFailures, EachFailingCallTakesTheFatalPath) {
   const CallFailure cases[] = {
-      {"a write of the rows", FakeSystem::kWrite, EIO, 0, write_two_rows_and_close,
+      {"a write of the rows", FakeFiles::kWrite, EIO, 0, write_two_rows_and_close,
        diagnostic("write: Input/output error", "11 named out.csv", "", "writing")},
-      {"the cut at CLOSE", FakeSystem::kFtruncate, EIO, 0, write_two_rows_and_close,
+      {"the cut at CLOSE", FakeFiles::kCut, EIO, 0, write_two_rows_and_close,
        diagnostic("endfile: truncation failed in endfile", "11 named out.csv", "", "writing")},
-      {"the position before the cut", FakeSystem::kLseek, EIO, 0, write_two_rows_and_close,
-       diagnostic("endfile: truncation failed in endfile", "11 named out.csv", "", "writing")},
-      {"the close itself", FakeSystem::kClose, EIO, 0, write_two_rows_and_close,
+      {"the close itself", FakeFiles::kClose, EIO, 0, write_two_rows_and_close,
        diagnostic("close: Input/output error", "11 named out.csv", "", "writing")},
-      {"every open attempt", FakeSystem::kOpen, EACCES, 0, write_two_rows_and_close,
+      {"the open", FakeFiles::kOpen, EACCES, 0, write_two_rows_and_close,
        diagnostic("open: Permission denied", "11 named out.csv", "list io", "writing")},
-      {"a read of a record", FakeSystem::kRead, EIO, 0, read_a_line,
+      {"a read of a record", FakeFiles::kRead, EIO, 0, read_a_line,
        diagnostic("read: Input/output error", "11 named in.txt", "(a80)", "reading")},
   };
   for (const CallFailure& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.files["in.txt"] = "a record\n";
     console_line("before");  // makes the list-directed WRITE the last statement
-    fake.fail(c.call, c.error, c.after, c.call == FakeSystem::kOpen ? 3 : 1);
+    fake.fail(c.operation, c.error, c.after);
     EXPECT_THROW(c.scenario(), Crashed);
     EXPECT_EQ(fake.err, c.expected);
     EXPECT_EQ(fake.out, " before\n") << "pending console output is written on the fatal path";
@@ -94,10 +92,10 @@ TEST(UnitFailures, EachFailingCallTakesTheFatalPath) {
 
 TEST(UnitFailures, AFailedConsoleWriteIsReportedAgainstTheConsole) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.files["in.txt"] = "name\n";
   console_line("the prompt");
-  fake.fail(FakeSystem::kWrite, ENOSPC);
+  fake.fail(FakeFiles::kWrite, ENOSPC);
   // Reading standard input first writes out the console, so that the prompt shows.
   EXPECT_THROW(read_line(5), Crashed);
   EXPECT_EQ(fake.err,
@@ -116,7 +114,7 @@ TEST(UnitTransfers, ShortAndInterruptedTransfersLoseNothing) {
                         Case{"one byte at a time", 1, false}, Case{"interrupted", 7, true}}) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.files["in.txt"] = "first\r\nsecond\n\r\nlone\rcr\r\n";
     fake.files["out.csv"] = std::string(500, 'q');
     fake.most_per_transfer = c.most;
@@ -131,11 +129,11 @@ TEST(UnitTransfers, ShortAndInterruptedTransfersLoseNothing) {
     write_two_rows_and_close();
     EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n" + kRow + "\n");
     console_line("done");
-    units().flush_console();
+    recordio::runtime().units.flush_console();
     EXPECT_EQ(fake.out, " done\n");
     EXPECT_EQ(fake.err, "");
     if (c.interrupt) {
-      EXPECT_GT(fake.count(FakeSystem::kWrite), 2);
+      EXPECT_GT(fake.count(FakeFiles::kWrite), 2);
     }
   }
 }
@@ -143,7 +141,7 @@ TEST(UnitTransfers, ShortAndInterruptedTransfersLoseNothing) {
 // A record end whose CR ends one read and whose LF begins the next is one line end.
 TEST(UnitTransfers, ACrLfSplitAcrossReadsEndsOneRecord) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.files["in.txt"] = "abc\r\ndef\r\n";
   fake.most_per_transfer = 4;  // the first read ends with the CR
   open_file(kFileUnit, text80("in.txt"), "old");
@@ -159,7 +157,7 @@ TEST(UnitTransfers, ACrLfSplitAcrossReadsEndsOneRecord) {
 // buffer holds, and the file is every row once.
 TEST(UnitRows, EveryWriteOfTheRowsEndsWithAWholeRow) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   constexpr int kRows = 5000;
   open_file(kFileUnit, text80("out.csv"), "unknown");
   for (int k = 0; k < kRows; ++k) write_the_row(kFileUnit);
@@ -185,7 +183,7 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
   {
     SCOPED_TRACE("a READ between two WRITEs on one unit");
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.files["mixed.txt"] = line + "1\n" + line + "2\n" + line + "3\n" + line + "4\n";
     open_file(kFileUnit, text80("mixed.txt"), "old");
     EXPECT_EQ(read_line(kFileUnit), line + "1");
@@ -199,7 +197,7 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
   {
     SCOPED_TRACE("CLOSE with no OPEN after it");
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     open_file(kFileUnit, text80("out.csv"), "unknown");
     write_the_row(kFileUnit);
     close_file(kFileUnit);
@@ -211,7 +209,7 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
   for (const bool close_first : {true, false}) {
     SCOPED_TRACE(close_first ? "CLOSE, then OPEN of a read-only file" : "OPEN over the unit");
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.files["ro.txt"] = "read only\n";
     fake.read_only.insert("ro.txt");
     open_file(kFileUnit, text80("out.csv"), "unknown");
@@ -230,11 +228,11 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
 // read more of standard input) is reported at the next WRITE's start, before its row is built.
 TEST(UnitRows, AFailureNotedBeforeARowIsReportedBeforeTheRowIsWritten) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.input = "a name\n";
   open_file(kFileUnit, text80("out.csv"), "unknown");
   console_line("prompt");
-  fake.fail(FakeSystem::kWrite, EPIPE);
+  fake.fail(FakeFiles::kWrite, EPIPE);
   EXPECT_EQ(skip_record(5), "end 0");
   // Values every field of which the rows' editor writes in place.
   EXPECT_THROW(write_row(kFileUnit, 1.0f, 2.0f, 3.0f, 4.0f), Crashed);
@@ -268,7 +266,7 @@ TEST(FormatItems, AnItemBeyondTheFormatIsFatal) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    FakeSystem& fake = runtime.system();
+    FakeFiles& fake = runtime.files();
     fake.files["in.txt"] = c.file;
     open_file(kFileUnit, text80("in.txt"), "old");
     const cilist control{0, kFileUnit, 0, kFormat1000, 0};
@@ -291,7 +289,7 @@ TEST(FormatItems, AnItemBeyondTheFormatIsFatal) {
 
 TEST(UnitEndOfFile, ASkipThatMeetsTheEndSetsTheFlagUntilTheNextOpen) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   fake.files["in.txt"] = "one\ntwo\n";
   open_file(kFileUnit, text80("in.txt"), "old");
   EXPECT_EQ(skip_record(kFileUnit), "end 0");
@@ -308,7 +306,7 @@ TEST(UnitEndOfFile, ASkipThatMeetsTheEndSetsTheFlagUntilTheNextOpen) {
 
 TEST(UnitEndOfFile, AnUnknownFileIsCreatedAndAnOldOneMustExist) {
   InProcessRuntime runtime;
-  FakeSystem& fake = runtime.system();
+  FakeFiles& fake = runtime.files();
   open_file(kFileUnit, text80("new.csv"), "unknown");
   close_file(kFileUnit);
   EXPECT_EQ(fake.files.count("new.csv"), 1u);

@@ -206,30 +206,16 @@ std::optional<Format> Format::parse(std::string_view text) {
   return FormatParser(text).parse();
 }
 
-namespace {
-
-// Format texts are constant data, so a text's address identifies it. A run uses three; the
-// compiled forms live in static storage, and a text beyond them is compiled again into the last
-// place whenever a statement starts with it.
-constexpr std::size_t kCompiledFormats = 8;
-struct Compiled {
-  const char* text = nullptr;
-  Format format;
-};
-Compiled compiled[kCompiledFormats];
-std::size_t compiled_count = 0;
-
-}  // namespace
-
-const Format* Format::look_up(const char* text) {
+const Format* FormatCache::look_up(const char* text) {
+  if (text == nullptr) return nullptr;
   Compiled* found = nullptr;
-  for (Compiled& c : std::span(compiled, compiled_count)) {
+  for (Compiled& c : std::span(compiled_, count_)) {
     if (c.text == text) found = &c;
   }
   if (found == nullptr) {
-    std::optional<Format> format = parse(text);
+    std::optional<Format> format = Format::parse(text);
     if (!format) return nullptr;
-    found = &compiled[compiled_count < kCompiledFormats ? compiled_count++ : kCompiledFormats - 1];
+    found = &compiled_[count_ < kRoom ? count_++ : kRoom - 1];
     *found = {text, *format};
   }
   last_text_ = text;

@@ -53,13 +53,6 @@ class Format {
 
   // Compiles a format text; nullopt when it is not a valid format.
   static std::optional<Format> parse(std::string_view text);
-  // The compiled form of a constant format text, compiled on its first use only; nullptr for a
-  // text that does not compile. Statements in a loop use one format over and over: the last one
-  // is at hand.
-  static const Format* of(const char* text) {
-    if (text == last_text_) return last_;
-    return look_up(text);
-  }
 
   const DataItem* begin() const { return items_; }
   const DataItem* end() const { return items_ + item_count_; }
@@ -76,16 +69,39 @@ class Format {
 
  private:
   friend class FormatParser;
-  static const Format* look_up(const char* text);
-  static constexpr char kNoText[1] = {};  // no statement's text: nothing compiled yet
-  static inline const char* last_text_ = kNoText;
-  static inline const Format* last_ = nullptr;
-  DataItem items_[kMaxParts + 1];  // the items, then the closing literal
+  DataItem items_[kMaxParts + 1] = {};  // the items, then the closing literal
   std::size_t item_count_ = 0;
   std::size_t row_room_ = 0;
   bool record_fields_ = false;
-  char literals_[kMaxLiteralBytes];
+  char literals_[kMaxLiteralBytes] = {};
   std::size_t literal_length_ = 0;
+};
+
+// The compiled forms of the constant format texts statements have used. Format texts are
+// constant data, so a text's address identifies it. A run uses three; a text beyond the cache's
+// room is compiled again into its last place whenever a statement starts with it.
+class FormatCache {
+ public:
+  static constexpr std::size_t kRoom = 8;
+
+  // The compiled form of a constant format text, compiled on its first use only; nullptr for a
+  // text that does not compile. Statements in a loop use one format over and over: the last one
+  // is at hand.
+  const Format* of(const char* text) {
+    if (text == last_text_) return last_;  // none yet: nullptr, no text of a statement
+    return look_up(text);
+  }
+
+ private:
+  struct Compiled {
+    const char* text = nullptr;
+    Format format;
+  };
+  const Format* look_up(const char* text);
+  const char* last_text_ = nullptr;
+  const Format* last_ = nullptr;
+  Compiled compiled_[kRoom];
+  std::size_t count_ = 0;
 };
 
 // The walk of one statement over its format.

@@ -183,7 +183,7 @@ int item_without_format(Statement&, char*) {
 
 int s_rsfe(const cilist* c) {
   if (start_statement(*c, c->format, Direction::kReading) == nullptr) return -1;
-  const Format* format = Format::of(c->format);
+  const Format* format = runtime().formats.of(c->format);
   // Literals are written by WRITE statements only.
   if (format == nullptr || format->has_literals()) format_error();
   Statement& s = statement();
@@ -196,7 +196,7 @@ int s_rsfe(const cilist* c) {
 
 int s_wsfe(const cilist* c) {
   Unit* unit = start_statement(*c, c->format, Direction::kWriting);
-  const Format* format = Format::of(c->format);
+  const Format* format = runtime().formats.of(c->format);
   if (format == nullptr) format_error();
   Statement& s = statement();
   s.walk.start(*format);

@@ -1,35 +1,35 @@
-// The signals whose handlers close every unit before the process ends, and a guard that holds
-// them back while the unit table changes shape.
+// A guard that holds the handled signals back while the unit table changes shape (a buffer being
+// written out, a unit opening or closing), so that a handler never sees a half-made change.
 #pragma once
 
-#include <array>
 #include <csignal>
 
 namespace recordio {
 
-// The last four end the process by their own default action once the units are closed, with no
-// message: a file being written is cut at what was written, never left with an older file's
-// tail after the new rows.
-inline constexpr std::array kHandledSignals{SIGFPE, SIGABRT, SIGINT,  SIGTERM,
-                                            SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+// Written by the guards, read by the handlers: only plain loads and stores of sig_atomic_t.
+struct SignalState {
+  volatile std::sig_atomic_t guards = 0;  // guards in place
+  volatile std::sig_atomic_t held = 0;    // the signal a handler left to the guards, or 0
+};
 
-sigset_t handled_signals();
-
-// Holds the handled signals back while the unit table changes shape (a buffer being written
-// out, a unit opening or closing), so that a handler never sees a half-made change. No system
-// call: a handler that finds a guard in place notes its signal with hold_back and returns, and
-// the outermost guard raises the signal again as it ends. Of several signals met under one
-// guard, the first is raised again; each of them ends the process after closing every unit.
+// No system call: a handler that finds a guard in place notes its signal with hold_back and
+// returns, and the outermost guard raises the signal again as it ends. Of several signals met
+// under one guard, the first is raised again; each of them ends the process after closing every
+// unit. A system call the held signal interrupted returns early (the handlers do not restart
+// them), so that a write that waits for a reader can never keep a signal held back.
 class SignalGuard {
  public:
-  SignalGuard();
+  explicit SignalGuard(SignalState& state);
   ~SignalGuard();
   SignalGuard(const SignalGuard&) = delete;
   SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  SignalState& state_;
 };
 
 // For a handler, first thing: true when a guard is in place, having noted `sig` to be raised
 // again when the guard ends (the first signal noted is the one raised).
-bool hold_back(int sig) noexcept;
+bool hold_back(SignalState& state, int sig) noexcept;
 
 }  // namespace recordio

@@ -1,32 +1,18 @@
 // Process start-up and exit, STOP, and the small services of the runtime.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "recordio.h"
+#include "signals.h"
 #include "statement.h"
-#include "terminator.h"
-#include "unit_table.h"
 
 namespace recordio {
-namespace {
-
-struct Arguments {
-  int count = 0;
-  char** values = nullptr;
-};
-
-Arguments& arguments() {
-  static Arguments a;
-  return a;
-}
-
-}  // namespace
 
 void f_setarg(int argc, char** argv) {
   // Kept for completeness of start-up; the run reads no argument.
-  arguments() = {argc, argv};
+  Startup& s = runtime().startup;
+  s.argument_count = argc;
+  s.arguments = argv;
 }
 
 void f_setsig() {
@@ -34,14 +20,14 @@ void f_setsig() {
 }
 
 void f_init() {
-  units().preconnect();
+  runtime().units.preconnect();
 }
 
 void f_exit() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  units().close_all();
+  Runtime& rt = runtime();
+  if (rt.startup.exited) return;
+  rt.startup.exited = true;
+  rt.units.close_all();
   settle(0);
 }
 
@@ -57,7 +43,7 @@ void s_stop(const char*, ftnlen) {
 }
 
 bool f_at_end(ftnint unit) {
-  Unit* u = units().at(unit);
+  Unit* u = runtime().units.at(unit);
   if (u == nullptr) fatal("read", Failure::runtime(RuntimeError::kUnitNumber));
   const bool at_end = u->at_end();
   return settle(at_end);

@@ -2,18 +2,10 @@
 
 namespace recordio {
 
-namespace {
-constinit Statement current;
-}
-
-Statement& statement() {
-  return current;
-}
-
 Unit* connect_statement(const cilist& c) {
   Statement& s = statement();
   s.active_number = -1;
-  Unit* u = units().at(c.unit);
+  Unit* u = runtime().units.at(c.unit);
   if (u == nullptr) fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
   if (!u->connected()) {
     // The run reads and writes only the standard streams and the units it has opened.
@@ -58,15 +50,18 @@ int end_of_file_at_record_end(Unit& unit) {
 }
 
 void fatal(const char* context, Failure failure) {
-  const Statement& s = statement();
-  const Unit* unit = units().at(s.unit);
+  Runtime& rt = runtime();
+  const Statement& s = rt.statement;
+  const Unit* unit = rt.units.at(s.unit);
   crash({context, failure, s.unit, unit != nullptr && unit->named() ? unit->name() : "", s.format,
-         s.writing});
+         s.writing},
+        rt.units, rt.crash_handler);
 }
 
 void report_unit_failure() {
-  const UnitFailure f = take_unit_failure();
-  statement().unit = f.unit;
+  Runtime& rt = runtime();
+  const UnitFailure f = rt.units.take_failure();
+  rt.statement.unit = f.unit;
   fatal(f.context, f.failure);
 }
 

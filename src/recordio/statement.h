@@ -1,50 +1,19 @@
-// The statement in progress: one object holds the current unit, format and direction (which a
-// diagnostic reports), the end-of-file exit, and the position in the format. The record being
-// written is built in place in the unit's buffer.
+// What every statement entry point does with the statement in progress: starting it on its unit,
+// settling the failures its units noted, and ending at the end of the file.
 //
 // The entry points (s_, do_, e_, f_) are the one place where a failure becomes the fatal path:
 // below them, failures are values.
 #pragma once
 
-#include "format.h"
 #include "recordio.h"
-#include "terminator.h"
-#include "unit_table.h"
+#include "runtime.h"
 
 namespace recordio {
 
-// The format line of a diagnostic shows this while a list-directed statement is current.
-inline constexpr const char* kListIo = "list io";
-
-struct Statement;
-// A formatted statement's transfer of one single-precision item, chosen by its direction.
-using OneItem = int (*)(Statement&, char* item);
-// Before any formatted statement: the item has no format to take it, which is fatal.
-int item_without_format(Statement&, char* item);
-
-struct Statement {
-  ftnint unit = 0;               // the current unit's number
-  const char* format = nullptr;  // the current format text, kListIo, or nullptr when none is
-  bool writing = false;          // the direction of the last statement
-  bool end_exit = false;         // the statement in progress has an end-of-file exit
-  Unit* active = nullptr;        // the unit of the statement in progress
-  FormatWalk walk;               // a formatted statement's position in its format
-  OneItem one_item = item_without_format;  // set by a formatted statement's start
-  // A formatted READ whose format begins with a data record's common fields reads them together
-  // at its first item (record_ahead until then): their values wait here for the statement's
-  // items, from ahead_next up to ahead_end.
-  bool record_ahead = false;
-  float ahead[kRecordFields] = {};
-  const float* ahead_next = nullptr;
-  const float* ahead_end = nullptr;
-  ftnint active_number = -1;   // the number of `active`: a statement on the same unit, still
-                               // connected, need not look it up again
-  ftnint writing_number = -1;  // the number of `active` while it has been writing since its
-                               // last READ, and no OPEN or CLOSE came since: a WRITE on it is
-                               // ready to go
-};
-
-Statement& statement();
+// The statement in progress.
+inline Statement& statement() {
+  return runtime().statement;
+}
 
 enum class Direction { kReading, kWriting };
 
@@ -52,7 +21,7 @@ enum class Direction { kReading, kWriting };
 // otherwise returns `result`.
 [[noreturn]] void report_unit_failure();
 inline int settle(int result) {
-  if (unit_failed()) [[unlikely]]
+  if (runtime().units.failed()) [[unlikely]]
     report_unit_failure();
   return result;
 }

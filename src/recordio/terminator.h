@@ -1,4 +1,4 @@
-// The fatal path: every failure of a statement ends here, and so do the runtime's signals.
+// The fatal path: every failure of a statement ends here.
 #pragma once
 
 #include <string_view>
@@ -6,6 +6,8 @@
 #include "failure.h"
 
 namespace recordio {
+
+class UnitTable;
 
 // The text of one of the runtime's own error codes, for the first diagnostic line.
 const char* error_text(RuntimeError e);
@@ -20,20 +22,13 @@ struct Diagnostic {
   bool writing;                // the direction of the last statement
 };
 
-// Writes the diagnostic's lines to standard error, closes every unit and ends the process
-// through the crash handler.
-[[noreturn]] void crash(const Diagnostic& diagnostic);
-
-// Ends the process after a fatal error; by default an abort that adds no message of its own.
-// A test may put a handler that unwinds instead, to look at the lines in-process; a handler
-// never returns.
+// Ends the process after a fatal error. A test may put a handler in place that unwinds instead,
+// to look at the lines in-process; a handler never returns. Without one: an abort that adds no
+// message of its own.
 using CrashHandler = void (*)();
-void set_crash_handler(CrashHandler handler);
 
-// Installs the handlers of the floating-point exception, abort, interrupt and termination
-// signals, and of hang-up, quit, broken pipe and the file-size limit, which close every unit and
-// then end the process by their own default action. An interrupt, hang-up, quit, broken pipe or
-// file-size signal ignored when the process started stays ignored.
-void install_signal_handlers();
+// Writes the diagnostic's lines to standard error, closes every unit of `units` and ends the
+// process through `handler`.
+[[noreturn]] void crash(const Diagnostic& diagnostic, UnitTable& units, CrashHandler handler);
 
 }  // namespace recordio

@@ -1,72 +1,30 @@
 #include "unit_table.h"
 
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <new>
-#include <utility>
-
-#include "signal_guard.h"
-#include "system_calls.h"
 
 namespace recordio {
 
-namespace {
-
-// The table is made before any code runs and never destroyed: a signal handler or the exit
-// handler may still close units while static objects are being torn down.
-struct TableStorage {
-  union {
-    UnitTable table;
-  };
-  constexpr TableStorage() : table() {}
-  ~TableStorage() {}
-};
-
-constinit TableStorage storage;
-
-Unit::Block blocks[kBlockCount];  // zero pages until used
-bool block_taken[kBlockCount];
-
-bool is_static(const Unit::Block* b) {
-  return b >= blocks && b < blocks + kBlockCount;
-}
-
-}  // namespace
-
-UnitTable& units() {
-  return storage.table;
-}
-
-namespace {
-UnitFailure noted;
-}
-
-bool unit_failed() {
-  return noted.context != nullptr;
-}
-
-UnitFailure take_unit_failure() {
-  const UnitFailure f = noted;
-  noted = {};
+UnitFailure UnitTable::take_failure() {
+  const UnitFailure f = noted_;
+  noted_ = {};
   return f;
 }
 
 void Unit::note(const char* context, Failure failure) const {
-  if (noted.context == nullptr) noted = {context, failure, number_};
+  if (table_->noted_.context == nullptr) table_->noted_ = {context, failure, number_};
 }
 
 void UnitTable::preconnect() {
   // Blocks are free at start-up: these cannot fail.
-  (void)units_[0].connect(STDERR_FILENO, Mode::kWriteOnly, true);
-  (void)units_[5].connect(STDIN_FILENO, Mode::kReadOnly, false);
-  (void)units_[6].connect(STDOUT_FILENO, Mode::kWriteOnly, true);
-  units_[6].set_flush_each_record(system_calls().is_terminal(STDOUT_FILENO));
+  (void)units_[0].connect(*this, kStandardError, Mode::kWriteOnly, true);
+  (void)units_[5].connect(*this, kStandardInput, Mode::kReadOnly, false);
+  (void)units_[6].connect(*this, kStandardOutput, Mode::kWriteOnly, true);
+  FileFacts console;
+  units_[6].set_flush_each_record(files().describe(kStandardOutput, console) == 0 &&
+                                  console.kind == FileKind::kTerminal);
   units_[0].set_flush_each_record(true);
 }
 
@@ -84,14 +42,25 @@ void UnitTable::close_all_quietly(bool wait) noexcept {
   for (Unit& u : units_) u.close_quietly(wait);
 }
 
+void UnitTable::release_blocks() noexcept {
+  for (Unit& u : units_) {
+    if (u.table_ != nullptr) u.give_back_block();
+  }
+}
+
 // --- Connection
+
+void Unit::attach(UnitTable& table) {
+  table_ = &table;
+  number_ = static_cast<int>(this - table.units_);
+}
 
 int Unit::take_block() {
   if (block_ != nullptr) return 0;
   for (int b = 0; b < kBlockCount; ++b) {
-    if (!block_taken[b]) {
-      block_taken[b] = true;
-      block_ = &blocks[b];
+    if (!table_->block_taken_[b]) {
+      table_->block_taken_[b] = true;
+      block_ = &table_->blocks_[b];
       break;
     }
   }
@@ -107,8 +76,9 @@ int Unit::take_block() {
 
 void Unit::give_back_block() {
   if (block_ == nullptr) return;
-  if (is_static(block_)) {
-    block_taken[block_ - blocks] = false;
+  Unit::Block* const blocks = table_->blocks_;
+  if (block_ >= blocks && block_ < blocks + kBlockCount) {
+    table_->block_taken_[block_ - blocks] = false;
   } else {
     delete block_;
   }
@@ -118,7 +88,8 @@ void Unit::give_back_block() {
   named_ = false;
 }
 
-int Unit::name_file(std::string_view name) {
+int Unit::name_file(UnitTable& table, std::string_view name) {
+  attach(table);
   if (const int failure = take_block()) return failure;
   const std::size_t kept = std::min(name.size(), kNameCapacity - 1);
   std::memcpy(name_, name.data(), kept);
@@ -128,15 +99,17 @@ int Unit::name_file(std::string_view name) {
   return kept == name.size() ? 0 : ENAMETOOLONG;
 }
 
-int Unit::connect(int fd, Mode mode, bool written, bool shares_console) {
+int Unit::connect(UnitTable& table, FileHandle handle, Mode mode, bool written,
+                  bool shares_stream) {
+  attach(table);
   if (const int failure = take_block()) return failure;
-  struct stat st {};
-  const bool regular = system_calls().fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  SignalGuard guard;
-  fd_ = fd;
+  FileFacts facts;
+  const bool regular =
+      table.files().describe(handle, facts) == 0 && facts.kind == FileKind::kRegular;
+  SignalGuard guard(table.signals());
+  handle_ = handle;
   mode_ = mode;
-  regular_ = regular;
-  cut_at_close_ = named_ && regular && !shares_console;
+  cut_at_close_ = named_ && regular && !shares_stream;
   next_ = limit_ = buffer_;
   pending_.store(0, std::memory_order_relaxed);
   written_out_.store(0, std::memory_order_relaxed);
@@ -154,39 +127,34 @@ void Unit::reset_flags() {
 void Unit::close(bool cut_matters) {
   if (!connected_) return;
   flush();
-  SignalGuard guard;
+  FileLayer& files = table_->files();
+  SignalGuard guard(table_->signals());
   // Whatever was read ahead goes back, so that a file shared with what runs next (standard
   // input from a file) is left just after the last record read.
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && cut_at_close_) {
-    const off_t at = system_calls().lseek(fd_, 0, SEEK_CUR);
-    if ((at < 0 || system_calls().ftruncate(fd_, at) != 0) && cut_matters) {
-      note("endfile", Failure::runtime(RuntimeError::kTruncate));
-    }
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_ && files.cut_here(handle_) != 0 &&
+      cut_matters) {
+    note("endfile", Failure::runtime(RuntimeError::kTruncate));
   }
   // Some file systems report a failed write only when the file is closed.
-  if (named_ && system_calls().close(fd_) != 0 && errno != EINTR) {
-    note("close", Failure::system(errno));
+  if (named_) {
+    if (const int failure = files.close(handle_)) note("close", Failure::system(failure));
   }
   end_flag_ = false;
   written_.store(false, std::memory_order_relaxed);
   connected_ = false;
-  fd_ = -1;
   // A unit whose CLOSE failed keeps its name for the diagnostic.
-  if (!unit_failed()) give_back_block();
+  if (!table_->failed()) give_back_block();
 }
 
 void Unit::close_quietly(bool wait) noexcept {
   if (!connected_) return;
-  write_out(wait);
+  FileLayer& files = table_->files();
+  (void)write_out(wait);
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && cut_at_close_) {
-    const off_t at = system_calls().lseek(fd_, 0, SEEK_CUR);
-    if (at >= 0) (void)system_calls().ftruncate(fd_, at);
-  }
-  if (named_) system_calls().close(fd_);
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_) (void)files.cut_here(handle_);
+  if (named_) (void)files.close(handle_);
   connected_ = false;
-  fd_ = -1;
 }
 
 // --- Reading
@@ -194,24 +162,34 @@ void Unit::close_quietly(bool wait) noexcept {
 bool Unit::fill() {
   // A prompt must be visible before the program waits on standard input, whatever the console
   // is (a terminal, a pipe, a file).
-  if (fd_ == STDIN_FILENO && !named_) units().flush_console();
+  if (handle_ == kStandardInput && !named_) table_->flush_console();
   char* const base = buffer_;
   const std::size_t kept = static_cast<std::size_t>(limit_ - next_);
   if (kept != 0 && next_ != base) std::memmove(base, next_, kept);
   next_ = base;
   limit_ = base + kept;
+  FileLayer& files = table_->files();
   for (;;) {
-    const ssize_t n = system_calls().read(fd_, limit_, kBufferSize - kept);
-    if (n > 0) {
-      limit_ += n;
-      return true;
+    const Transfer t = files.read(handle_, limit_, kBufferSize - kept);
+    int failure = 0;
+    switch (t.outcome) {
+      case Transfer::Outcome::kMoved:
+        limit_ += t.bytes;
+        return t.bytes != 0;
+      case Transfer::Outcome::kInterrupted:
+        continue;
+      case Transfer::Outcome::kWouldBlock:
+        // A descriptor left non-blocking has nothing yet: wait for it as a blocking one waits.
+        failure = files.wait(handle_, false);
+        if (failure == 0 || failure == EINTR) continue;
+        break;
+      case Transfer::Outcome::kFailed:
+        failure = t.error;
+        break;
     }
-    if (n == 0) return false;
-    if (errno != EINTR) {
-      // Not the end of the file: the statement reports it before anything takes it for one.
-      note("read", Failure::system(errno));
-      return false;
-    }
+    // Not the end of the file: the statement reports it before anything takes it for one.
+    note("read", Failure::system(failure));
+    return false;
   }
 }
 
@@ -253,8 +231,8 @@ bool Unit::at_end() {
 // --- Writing
 
 void Unit::drop_read_ahead() noexcept {
-  const auto unread = static_cast<off_t>(limit_ - next_);
-  if (unread != 0) (void)system_calls().lseek(fd_, -unread, SEEK_CUR);
+  const auto unread = static_cast<std::size_t>(limit_ - next_);
+  if (unread != 0) table_->files().hand_back(handle_, unread);
   next_ = limit_ = buffer_;
 }
 
@@ -264,7 +242,7 @@ char* Unit::extend_record_slow(std::size_t n) {
   const auto write_out_or_give_up = [this] {
     flush();
     if (published_ == 0) return;
-    SignalGuard guard;
+    SignalGuard guard(table_->signals());
     written_out_.store(0, std::memory_order_relaxed);
     pending_.store(0, std::memory_order_relaxed);
     forget_published();
@@ -294,38 +272,51 @@ void Unit::append_to_record(std::string_view text) {
   }
 }
 
-bool Unit::write_out(bool wait) noexcept {
+int Unit::write_out(bool wait) noexcept {
+  FileLayer& files = table_->files();
   for (;;) {
     const std::size_t total = pending_.load(std::memory_order_relaxed);
     const std::size_t done = written_out_.load(std::memory_order_relaxed);
     if (done == total) break;
-    // A pipe or terminal may take its time. The wait for room happens with the signals let
-    // through, so that an interrupt still ends a run whose reader has stopped reading; without
-    // `wait` (in a signal handler) a stream without room is given up. The write itself, and
-    // noting how far it got, happen with the signals held back, and are short: a pipe with room
-    // takes PIPE_BUF bytes at once.
-    if (!regular_) {
-      pollfd p{fd_, POLLOUT, 0};
-      int ready;
-      while ((ready = system_calls().poll(&p, 1, wait ? -1 : 0)) < 0 && errno == EINTR) {
+    if (!wait) {
+      // In a signal handler: a stream that has stopped taking output is given up, not waited for.
+      const std::size_t n = files.write_now(handle_, buffer_ + done, total - done);
+      if (n == 0) return -1;
+      written_out_.store(done + n, std::memory_order_relaxed);
+      continue;
+    }
+    // The write is tried first, and the bytes it moved are noted, with the signals held back: a
+    // handler then finds each byte either written and noted or still pending, never written
+    // twice. A write that waits for a reader returns early when a signal comes (the handlers do
+    // not restart it), and the guard then lets the signal through.
+    Transfer t;
+    {
+      SignalGuard guard(table_->signals());
+      t = files.write(handle_, buffer_ + done, total - done);
+      if (t.outcome == Transfer::Outcome::kMoved) {
+        written_out_.store(done + t.bytes, std::memory_order_relaxed);
       }
-      if (ready == 0) return false;
     }
-    SignalGuard guard;
-    const std::size_t chunk =
-        regular_ ? total - done : std::min<std::size_t>(total - done, PIPE_BUF);
-    const ssize_t n = system_calls().write(fd_, buffer_ + done, chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+    switch (t.outcome) {
+      case Transfer::Outcome::kMoved:
+      case Transfer::Outcome::kInterrupted:
+        continue;
+      case Transfer::Outcome::kWouldBlock:
+        // A descriptor left non-blocking has no room now: wait for room, with the signals let
+        // through, as a blocking one would wait in its write.
+        if (const int failure = files.wait(handle_, true); failure != 0 && failure != EINTR) {
+          return failure;
+        }
+        continue;
+      case Transfer::Outcome::kFailed:
+        return t.error;
     }
-    written_out_.store(done + static_cast<std::size_t>(n), std::memory_order_relaxed);
   }
-  SignalGuard guard;
+  SignalGuard guard(table_->signals());
   written_out_.store(0, std::memory_order_relaxed);
   pending_.store(0, std::memory_order_relaxed);
   forget_published();
-  return true;
+  return 0;
 }
 
 void Unit::forget_published() {
@@ -339,7 +330,7 @@ void Unit::flush() {
   if (published_ == 0) return;
   // Noted against this unit: the failure may surface at CLOSE or at exit, long after the
   // statement that produced the output.
-  if (!write_out(true)) note("write", Failure::system(errno));
+  if (const int failure = write_out(true)) note("write", Failure::system(failure));
 }
 
 }  // namespace recordio

@@ -1,16 +1,16 @@
-// The unit table and a unit's connection: a file or standard stream over a raw file descriptor,
-// with one buffer that serves reading and writing in turn.
+// The unit table and a unit's connection: a file or standard stream over the file layer, with one
+// buffer that serves reading and writing in turn.
 //
-// Units sit on raw descriptors rather than stdio streams so that the signal handlers can finish
-// the job of closing every unit with async-signal-safe calls only (write, lseek, ftruncate,
-// close). Published output (`pending_`) is only ever extended after its bytes are in place, and
-// the rare moments when a unit changes shape (a flush, an OPEN, a CLOSE) hold the signals back,
-// so a handler always finds a consistent unit.
+// Units sit on the file layer's handles rather than stdio streams so that the signal handlers
+// can finish the job of closing every unit with async-signal-safe operations only. Published
+// output (`pending_`) is only ever extended after its bytes are in place, and the rare moments
+// when a unit changes shape (a write-out, an OPEN, a CLOSE) hold the signals back, so a handler
+// always finds a consistent unit.
 //
-// A connected unit's buffer and name sit in one of a few blocks of static storage: nothing is
+// A connected unit's buffer and name sit in one of a few blocks the table holds: nothing is
 // allocated after start-up, so a memory limit never fails a statement halfway.
 //
-// Nothing here ends the process. A system call that fails is noted as a UnitFailure, and the
+// Nothing here ends the process. An operation that fails is noted as a UnitFailure, and the
 // statement's entry point reports it on the fatal path.
 #pragma once
 
@@ -20,7 +20,9 @@
 #include <string_view>
 
 #include "failure.h"
+#include "file.h"
 #include "recordio.h"
+#include "signal_guard.h"
 
 namespace recordio {
 
@@ -34,8 +36,6 @@ inline constexpr std::size_t kNameCapacity = PATH_MAX;
 inline constexpr int kEndOfFile = -1;  // the file has ended; the unit's end flag is set
 inline constexpr int kLineEnd = -2;    // the record's line end (LF or CR LF), left unconsumed
 
-enum class Mode : unsigned char { kReadWrite, kReadOnly, kWriteOnly };
-
 // A failure a unit met: the work that failed ("read", "write", "close", "endfile"), why, and the
 // unit. No context: nothing failed.
 struct UnitFailure {
@@ -44,19 +44,17 @@ struct UnitFailure {
   int unit = 0;
 };
 
-// The first failure noted since the last one was taken.
-bool unit_failed();
-UnitFailure take_unit_failure();
+class UnitTable;
 
 class Unit {
  public:
   static constexpr std::size_t kBufferSize = 64 * 1024;
 
-  // A connected unit's buffer and name. The first kBlockCount are static storage, untouched (and
-  // so costing no memory) until their unit reads or writes.
+  // A connected unit's buffer and name. The table holds kBlockCount of them, untouched (and so
+  // costing no memory) until their unit reads or writes; more come from the heap.
   struct Block {
-    char name[kNameCapacity];
-    char bytes[kBufferSize];
+    char name[kNameCapacity] = {};
+    char bytes[kBufferSize] = {};
   };
 
   bool connected() const { return connected_; }
@@ -68,14 +66,15 @@ class Unit {
   bool end_flag() const { return end_flag_; }
   void set_end_flag() { end_flag_ = true; }
 
-  // Names the unit for the file an OPEN is about to open, so that a diagnostic names the file
-  // whatever happens next. Returns 0, ENOMEM when no block can be had, or ENAMETOOLONG (the name
-  // is then kept cut short).
-  int name_file(std::string_view name);
-  // Connects the unit to an open descriptor: a standard stream (unnamed), or the file the unit
-  // was named for, whose descriptor it then owns. A written regular file is cut at CLOSE, except
-  // one that is standard output's own open file (`shares_console`). Returns 0 or ENOMEM.
-  int connect(int fd, Mode mode, bool written, bool shares_console = false);
+  // Names the unit, of `table`, for the file an OPEN is about to open, so that a diagnostic names
+  // the file whatever happens next. Returns 0, ENOMEM when no block can be had, or ENAMETOOLONG
+  // (the name is then kept cut short).
+  int name_file(UnitTable& table, std::string_view name);
+  // Connects the unit, of `table`, to an open handle: a standard stream (unnamed), or the file the
+  // unit was named for, whose handle it then owns. A written regular file is cut at CLOSE, except
+  // one reached through a standard stream's own open file (`shares_stream`). Returns 0 or ENOMEM.
+  int connect(UnitTable& table, FileHandle handle, Mode mode, bool written,
+              bool shares_stream = false);
   void reset_flags();
 
   // CLOSE keeping the file: pending output written, a written regular file cut at its position,
@@ -161,6 +160,7 @@ class Unit {
 
  private:
   friend class UnitTable;
+  void attach(UnitTable& table);
   int peek_slow();
   bool skip_record_slow();
   bool fill();  // false at the end of the file, or when the read fails
@@ -176,20 +176,22 @@ class Unit {
   void note(const char* context, Failure failure) const;
   int take_block();
   void give_back_block();
-  // Writes out the published output from where earlier writes stopped; false (errno set) when a
-  // write fails or, without `wait`, a stream has no room.
-  bool write_out(bool wait) noexcept;
+  // Writes out the published output from where earlier writes stopped: 0, or the system's error
+  // number. Without `wait` (in a signal handler) only what the file takes at once is written, and
+  // the rest given up (-1).
+  int write_out(bool wait) noexcept;
   void drop_read_ahead() noexcept;
 
+  // Every member starts as zero, so that the runtime that holds the table starts as zeros.
+  UnitTable* table_ = nullptr;  // set once the unit is named or connected
   int number_ = 0;
   bool connected_ = false;
   bool named_ = false;
-  bool regular_ = false;
-  bool cut_at_close_ = false;  // a named regular file, not standard output's own
+  bool cut_at_close_ = false;  // a named regular file, not reached through a standard stream
   bool end_flag_ = false;
   bool flush_each_record_ = false;
   Mode mode_ = Mode::kReadWrite;
-  int fd_ = -1;
+  FileHandle handle_ = 0;   // only while connected
   Block* block_ = nullptr;  // holds buffer_ and name_
   char* name_ = nullptr;
   std::size_t name_length_ = 0;
@@ -208,14 +210,22 @@ class Unit {
   std::atomic<bool> written_{false};
 };
 
+// The units, the blocks their buffers sit in, the failure they noted, the file layer they work
+// on, and the signal guards' state.
 class UnitTable {
  public:
-  constexpr UnitTable() {
-    for (int n = 0; n < kUnitCount; ++n) units_[n].number_ = n;
-  }
   // The unit numbered n; nullptr for a number outside 0..99.
   Unit* at(ftnint n) { return n >= 0 && n < kUnitCount ? &units_[n] : nullptr; }
   Unit& unit(int n) { return units_[n]; }
+
+  // The file layer the units work on: the platform's, unless a test put a fake in its place.
+  FileLayer& files() { return files_ != nullptr ? *files_ : platform_files(); }
+  void use_files(FileLayer* files) { files_ = files; }
+  SignalState& signals() { return signals_; }
+
+  // The first failure noted since the last one was taken.
+  bool failed() const { return noted_.context != nullptr; }
+  UnitFailure take_failure();
 
   // Unit 0 to standard error, 5 to standard input, 6 to standard output.
   void preconnect();
@@ -224,11 +234,17 @@ class UnitTable {
   // Closes units 0 to 99 in order; a failing write is noted, a failing cut is not.
   void close_all();
   void close_all_quietly(bool wait) noexcept;
+  // Gives back the blocks taken from the heap (a runtime that starts over).
+  void release_blocks() noexcept;
 
  private:
+  friend class Unit;
   Unit units_[kUnitCount];
+  Unit::Block blocks_[kBlockCount];
+  bool block_taken_[kBlockCount] = {};
+  UnitFailure noted_;
+  FileLayer* files_ = nullptr;
+  SignalState signals_;
 };
-
-UnitTable& units();
 
 }  // namespace recordio

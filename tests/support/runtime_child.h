@@ -5,7 +5,7 @@
 // The scenario runs in a forked child working in a scratch directory, after the runtime's
 // start-up as its process entry does it, and is judged by what the child left behind: its
 // standard output and error, its files, and how it ended. Everything else runs in-process
-// (support/fake_system.h).
+// (support/fake_files.h).
 #pragma once
 
 #include <sys/resource.h>

@@ -1,0 +1,97 @@
+// The runtime's signal handlers on a POSIX system.
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+#include <string_view>
+
+#include "process.h"
+#include "runtime.h"
+#include "signals.h"
+
+namespace recordio {
+namespace {
+
+// The last four end the process by their own default action once the units are closed, with no
+// message: a file being written is cut at what was written, never left with an older file's
+// tail after the new rows.
+constexpr std::array kHandledSignals{SIGFPE, SIGABRT, SIGINT,  SIGTERM,
+                                     SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+
+// Ends the process by `sig`'s default action, from its own handler.
+[[noreturn]] void end_by_default_action(int sig) noexcept {
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  sigemptyset(&plain.sa_mask);
+  sigaction(sig, &plain, nullptr);
+  raise(sig);  // held back until the mask below lets it through
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, sig);
+  sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+  _exit(128 + sig);  // not reached: every one of these signals ends the process by default
+}
+
+// Runs inside a signal handler: the file layer's async-signal-safe operations, sigaction(2),
+// sigprocmask(2), getpid(2), raise, _exit(2) and abort only. The handlers hold every handled
+// signal blocked, so one never interrupts another. Nothing here waits for a stream: a message
+// or output a stream does not take at once is dropped, so that a signal always ends the run.
+extern "C" void on_signal(int sig, siginfo_t* info, void*) {
+  UnitTable& units = runtime().units;
+  // A unit in the middle of a change: the signal comes back when the change is whole. Not a
+  // fault or an abort of the process's own, though: returning would repeat the faulting
+  // instruction, or let abort end the process with no unit closed.
+  const bool own = (sig == SIGFPE || sig == SIGABRT) &&
+                   (info == nullptr || info->si_code > 0 || info->si_pid == getpid());
+  if (!own && hold_back(units.signals(), sig)) return;
+  if (sig == SIGHUP || sig == SIGQUIT || sig == SIGPIPE || sig == SIGXFSZ) {
+    units.close_all_quietly(false);
+    end_by_default_action(sig);
+  }
+  std::string_view message;
+  switch (sig) {
+    case SIGFPE:
+      message = "Floating Exception\n";
+      break;
+    case SIGABRT:
+      message = "IOT Trap\n";
+      break;
+    case SIGINT:
+      message = "Interrupt\n";
+      break;
+    default:
+      message = "Killed\n";
+      break;
+  }
+  FileLayer& files = units.files();
+  while (!message.empty()) {
+    const std::size_t n = files.write_now(kStandardError, message.data(), message.size());
+    if (n == 0) break;
+    message.remove_prefix(n);
+  }
+  units.close_all_quietly(false);
+  if (sig == SIGINT || sig == SIGTERM) _exit(1);
+  abort_plainly();
+}
+
+}  // namespace
+
+void install_signal_handlers() {
+  struct sigaction sa {};
+  sa.sa_sigaction = on_signal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : kHandledSignals) sigaddset(&sa.sa_mask, sig);
+  // No SA_RESTART: a system call a held-back signal interrupts returns, so that the guard that
+  // held it back can end and let it through instead of waiting on in the call.
+  sa.sa_flags = SA_SIGINFO;
+  for (int sig : kHandledSignals) {
+    // A signal ignored when the process started stays ignored: a run started in the background
+    // or under nohup keeps going, and a run whose broken pipe is ignored sees the failed write.
+    struct sigaction before {};
+    sigaction(sig, nullptr, &before);
+    const bool always = sig == SIGFPE || sig == SIGABRT || sig == SIGTERM;
+    if (always || before.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
+  }
+}
+
+}  // namespace recordio

@@ -276,6 +276,9 @@ inline const std::string kStandardRows =
     "  0.070,   103.750,  -203.750,   303.750\n"
     "  0.075,   104.000,  -204.000,   304.000\n";
 
+// The last console line, after which the run reads the output name.
+inline const std::string kNamePrompt = " Enter Output Acceleration File Name (CSV format)\n";
+
 // ---- Looking at the results ----
 
 // The lines of a text, without their line ends.

@@ -1,8 +1,10 @@
-// Faults of the program's surroundings that must not cost data: closed standard streams, a
-// reader that stops reading, a write-only output file, a name with a NUL byte, standard input
-// shared with what runs next.
+// Faults of the program's surroundings that must not cost data or hang the run: closed standard
+// streams, streams that stall, never report room or were left non-blocking, sockets, a reader
+// that stops reading, a run killed while it writes, a write-only output file, an output that
+// names an input, a name with a NUL byte, standard input shared with what runs next.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,11 +14,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "conversion_component_files.h"
 #include "support/piped_run.h"
 #include "support/process.h"
+#include "support/signal_endings.h"
 
 namespace conversion_testing {
 namespace {
@@ -148,6 +153,275 @@ TEST(RegressionInterruptHeldBackByAStuckWrite, AnInterruptEndsARunWhoseReaderSto
     EXPECT_EQ(WIFEXITED(*status) ? WEXITSTATUS(*status) : -1, 1);
     EXPECT_EQ(run.err(), message);
     close(reader);
+  }
+}
+
+constexpr auto kPatience = 10000ms;
+
+// A pipe whose buffer is full and that nobody reads: a write to it waits for good.
+class StalledPipe {
+ public:
+  StalledPipe() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    read_end_ = fds[0];
+    write_end_ = fds[1];
+    fcntl(write_end_, F_SETFL, O_NONBLOCK);
+    for (std::size_t chunk = 65536; chunk > 0; chunk /= 2) {
+      const std::string bytes(chunk, 'f');
+      ssize_t n;
+      while ((n = write(write_end_, bytes.data(), chunk)) > 0) {
+        filler_.append(static_cast<std::size_t>(n), 'f');
+      }
+    }
+    fcntl(write_end_, F_SETFL, 0);  // the run's end waits, as a stream usually does
+  }
+  ~StalledPipe() {
+    close(read_end_);
+    close(write_end_);
+  }
+  StalledPipe(const StalledPipe&) = delete;
+  StalledPipe& operator=(const StalledPipe&) = delete;
+
+  int write_end() const { return write_end_; }
+  const std::string& filler() const { return filler_; }
+  // Everything it holds, once the run is over.
+  std::string drain() {
+    fcntl(read_end_, F_SETFL, O_NONBLOCK);
+    std::string held;
+    char block[65536];
+    ssize_t n;
+    while ((n = read(read_end_, block, sizeof block)) > 0) held.append(block, n);
+    return held;
+  }
+
+ private:
+  int read_end_ = -1, write_end_ = -1;
+  std::string filler_;
+};
+
+// Standard error on a full pipe nobody reads (a terminal stopped by XOFF is the same): a handled
+// signal still ends the run at once, at the name prompt and while the fatal path waits to write
+// its diagnostic. The signal's message, which the stream cannot take, is dropped.
+TEST(RegressionSignalHangsOnAStalledStandardError, EachHandledSignalStillEndsTheRun) {
+  using testing_support::HandledSignal;
+  for (const bool at_prompt : {true, false}) {
+    for (const HandledSignal& s :
+         {testing_support::kInterrupt, testing_support::kTerminationRequest,
+          testing_support::kFloatingPointException}) {
+      SCOPED_TRACE(std::string(at_prompt ? "at the name prompt, " : "in the fatal path, ") +
+                   s.what);
+      ScratchDir dir;
+      if (at_prompt) write_standard(dir);  // else a missing component takes the fatal path
+      StalledPipe err;
+      const int stalled = err.write_end();
+      PipedRun run(PipedRunOptions{.cwd = dir.path(),
+                                   .before_exec = [stalled] { dup2(stalled, STDERR_FILENO); }});
+      if (at_prompt) {
+        ASSERT_TRUE(run.wait_for_output(kNamePrompt, kPatience)) << run.out();
+      } else {
+        ASSERT_TRUE(run.still_running_after(300ms)) << "the diagnostic should wait for room";
+      }
+      run.send_signal(s.signal);
+      const std::optional<int> status = run.finish(kPatience);
+      ASSERT_TRUE(status.has_value()) << "the signal did not end the run";
+      testing_support::expect_ending(*status, s);
+      EXPECT_TRUE(err.drain() == err.filler()) << "more than the filler in the stalled stream";
+    }
+  }
+}
+
+// A write is tried before any wait for room. A device that takes writes but never reports room
+// (/dev/random) gets the rows or the console, and a standard output that cannot be written at
+// all (the read end of a live pipe) fails at once on the fatal path.
+TEST(RegressionWritesWaitForReadiness, AWriteIsTriedBeforeAnyWaitForRoom) {
+  struct Case {
+    const char* what;
+    const char* name;
+    void (*before_exec)();
+    const char* failure;  // the diagnostic's first line; nullptr: the run completes
+  };
+  const Case cases[] = {
+      {"the output /dev/random", "/dev/random", [] {}, nullptr},
+      {"standard output on /dev/random", "out.csv",
+       [] {
+         const int fd = open("/dev/random", O_WRONLY);
+         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(125);
+       },
+       nullptr},
+      {"standard output on the read end of standard input's pipe", "out.csv",
+       [] { dup2(STDIN_FILENO, STDOUT_FILENO); }, "write: Bad file descriptor"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    write_standard(dir);
+    PipedRun run(PipedRunOptions{.cwd = dir.path(), .before_exec = c.before_exec});
+    ASSERT_TRUE(run.write_input(std::string(c.name) + "\n"));  // and the pipe stays open
+    const std::optional<int> status = run.finish(kPatience);
+    ASSERT_TRUE(status.has_value()) << "the run waits for good";
+    if (c.failure == nullptr) {
+      testing_support::expect_exit_status(*status, 0, run.err());
+      if (std::string(c.name) == "out.csv") {
+        EXPECT_EQ(dir.read("out.csv"), kStandardRows);
+      }
+    } else {
+      testing_support::expect_end_by_signal(*status, SIGABRT);
+      EXPECT_EQ(lines_of(run.err()).at(0), c.failure);
+    }
+  }
+}
+
+// Standard input left non-blocking by the parent: the run waits for the name as on a blocking
+// one, instead of taking "would block" for a failure.
+TEST(RegressionNonBlockingInputAbortsTheRun, TheRunWaitsForTheNameToArrive) {
+  ScratchDir dir;
+  write_standard(dir);
+  PipedRun run(PipedRunOptions{.cwd = dir.path(), .before_exec = [] {
+                                 fcntl(STDIN_FILENO, F_SETFL,
+                                       fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+                               }});
+  ASSERT_TRUE(run.wait_for_output(kNamePrompt, kPatience)) << run.out();
+  ASSERT_TRUE(run.still_running_after(300ms)) << run.err();
+  ASSERT_TRUE(run.write_input("out.csv\n"));
+  const std::optional<int> status = run.finish(kPatience);
+  ASSERT_TRUE(status.has_value());
+  testing_support::expect_exit_status(*status, 0, run.err());
+  EXPECT_EQ(dir.read("out.csv"), kStandardRows);
+}
+
+// A standard stream on a socket (a service manager's journal, inetd, a parent's socketpair): the
+// name /dev/stdout or /dev/stderr reaches it, though the system opens no socket by name.
+TEST(RegressionStandardStreamOnASocketRefused, TheRowsGoThroughTheSocket) {
+  for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+    SCOPED_TRACE(stream == STDOUT_FILENO ? "/dev/stdout" : "/dev/stderr");
+    ScratchDir dir;
+    write_standard(dir);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    const int theirs = pair[1];
+    PipedRun run(PipedRunOptions{.cwd = dir.path(),
+                                 .before_exec = [theirs, stream] { dup2(theirs, stream); }});
+    close(pair[1]);
+    ASSERT_TRUE(run.write_input(stream == STDOUT_FILENO ? "/dev/stdout\n" : "/dev/stderr\n"));
+    const std::optional<int> status = run.finish(kPatience);
+    std::string got;
+    char block[65536];
+    ssize_t n;
+    while ((n = read(pair[0], block, sizeof block)) > 0) got.append(block, n);
+    close(pair[0]);
+    ASSERT_TRUE(status.has_value());
+    testing_support::expect_exit_status(*status, 0, run.err());
+    const std::string console = standard_transcript();
+    EXPECT_EQ(got, (stream == STDOUT_FILENO ? console : "") + kStandardRows);
+    EXPECT_EQ(stream == STDOUT_FILENO ? run.err() : run.out(),
+              stream == STDOUT_FILENO ? "" : console);
+  }
+}
+
+// Standard output appended to a component (cdmg2csv >> QRV-UP-1.txt): the component is read by
+// its name from its start; only the output ever goes through a standard stream's own file.
+TEST(RegressionConsoleCapturesAComponent, AComponentIsReadByItsNameWhereverTheConsoleGoes) {
+  ScratchDir dir;
+  write_standard(dir);
+  const std::string component3 = dir.read(kComponentNames[2]);
+  ProcessOptions options;
+  options.cwd = dir.path();
+  options.input = "out.csv\n";
+  options.before_exec = [] {
+    const int fd = open("QRV-UP-1.txt", O_WRONLY | O_APPEND);
+    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(125);
+  };
+  expect_completed(run_program(options));
+  EXPECT_EQ(dir.read("out.csv"), kStandardRows);
+  EXPECT_EQ(dir.read(kComponentNames[2]), component3 + standard_transcript());
+}
+
+// The output /dev/stderr while standard error is appended to a log (cdmg2csv 2>> run.log): the
+// rows go through standard error, after the log's earlier lines, and nothing is cut.
+TEST(RegressionStandardErrorOutputDestroysItsLog, TheRowsFollowTheLogsEarlierLines) {
+  ScratchDir dir;
+  write_standard(dir);
+  std::string earlier;
+  for (int k = 0; k < 100; ++k) earlier += "an earlier run's line " + std::to_string(k) + "\n";
+  dir.write("run.log", earlier);
+  ProcessOptions options;
+  options.cwd = dir.path();
+  options.input = "/dev/stderr\n";
+  options.before_exec = [] {
+    const int fd = open("run.log", O_WRONLY | O_APPEND);
+    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(125);
+  };
+  const ProcessResult r = run_program(options);
+  expect_completed(r);
+  EXPECT_EQ(r.out, standard_transcript());
+  EXPECT_EQ(dir.read("run.log"), earlier + kStandardRows);
+}
+
+// SIGKILL while the rows go over a longer existing file (a `timeout -s KILL`, the out-of-memory
+// killer, a power cut): the file left is a prefix of the new rows, never new rows followed by
+// the old file's tail. The file is watched and the run killed the moment the file changes.
+TEST(RegressionKilledRunMixesTwoConversions, AKilledRunLeavesAPrefixOfItsRows) {
+  constexpr int kRecords = 4000;
+  ScratchDir dir;
+  write_components(dir, component_file(1, numbered_records(1, kRecords)),
+                   component_file(2, numbered_records(2, kRecords)),
+                   component_file(3, numbered_records(3, kRecords)));
+  const std::string rows = numbered_rows(8 * kRecords - 8);
+  std::string old;
+  while (old.size() < 4 * rows.size()) old += "an older conversion's row\n";
+  int landed = 0;
+  for (int attempt = 0; attempt < 20 && landed < 3; ++attempt) {
+    dir.write("out.csv", old);
+    const int watch = open((dir / "out.csv").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    PipedRun run(PipedRunOptions{.cwd = dir.path()});
+    ASSERT_TRUE(run.wait_for_output(kNamePrompt, kPatience)) << run.out();
+    ASSERT_TRUE(run.write_input("out.csv\n"));
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+      struct stat st {};
+      char first = 'a';
+      if (fstat(watch, &st) != 0 || static_cast<std::size_t>(st.st_size) != old.size() ||
+          pread(watch, &first, 1, 0) != 1 || first != old[0] ||
+          std::chrono::steady_clock::now() > deadline) {
+        break;
+      }
+    }
+    run.send_signal(SIGKILL);
+    close(watch);
+    const std::optional<int> status = run.finish(kPatience);
+    ASSERT_TRUE(status.has_value());
+    const std::string left = dir.read("out.csv");
+    if (WIFSIGNALED(*status) && left.size() < rows.size()) ++landed;
+    EXPECT_TRUE(left.size() <= rows.size() && rows.compare(0, left.size(), left) == 0)
+        << "attempt " << attempt << ": " << left.size() << " bytes are not a prefix of the rows";
+    EXPECT_EQ(left.size() % 41, 0u) << "a row cut short";
+  }
+  EXPECT_GT(landed, 0) << "no kill landed while the rows were being written";
+}
+
+// A component's name, or a link to one, given as the output name: refused before anything is
+// written (the same file is recognised, not the same name), and every component stays as it was.
+TEST(RegressionOutputOverwritesAComponent, AnOutputThatIsAComponentIsRefused) {
+  for (const std::string name : {"QRV-N00-1.txt", "./QRV-UP-1.txt", "symbolic.csv", "hard.csv"}) {
+    SCOPED_TRACE(name);
+    ScratchDir dir;
+    write_standard(dir);
+    ASSERT_EQ(symlink(kComponentNames[1].c_str(), (dir / "symbolic.csv").c_str()), 0);
+    ASSERT_EQ(link((dir / kComponentNames[2]).c_str(), (dir / "hard.csv").c_str()), 0);
+    const std::string before = components_as_written(dir);
+    ProcessOptions options;
+    options.cwd = dir.path();
+    options.input = name + "\n";
+    const ProcessResult r = run_program(options);
+    expect_aborted(r);
+    EXPECT_EQ(lines_of(r.err),
+              (std::vector<std::string>{"open: output file is an input file",
+                                        "apparent state: unit 11 named " + name,
+                                        "lately reading sequential formatted external IO"}));
+    EXPECT_EQ(r.out, standard_transcript());
+    EXPECT_EQ(components_as_written(dir), before);
   }
 }
 

@@ -51,7 +51,6 @@ class BrokenPipe {
  private:
   void (*previous_)(int);
 };
-const std::string kNamePrompt = " Enter Output Acceleration File Name (CSV format)\n";
 
 // Opens the FIFO at `path` for writing once a reader has it open, waiting at most kWait; -1 when
 // none came. Never blocks for longer, so that a run that never opens the FIFO fails the test

@@ -46,7 +46,6 @@ using testing_support::PipedRun;
 constexpr std::chrono::milliseconds kWait{5000};
 
 // Console line 18, after which the run waits for the output name.
-const std::string kNamePrompt = " Enter Output Acceleration File Name (CSV format)\n";
 
 // ---- Signals while the run waits for the output name ----
 

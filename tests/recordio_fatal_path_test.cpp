@@ -243,9 +243,8 @@ TEST(FatalPath, FailureTextOfTheCaller) {
       }
       f_fail("read", "more than 4125 data records");
     }));
-    EXPECT_EQ(
-        lines_of(runtime.files().err),
-        diagnostic("read: more than 4125 data records", "unit 11 named data.txt", c.format, false));
+    EXPECT_EQ(lines_of(runtime.files().err), diagnostic("read: more than 4125 data records",
+                                                        "unit 11 named data.txt", c.format, false));
   }
 }
 

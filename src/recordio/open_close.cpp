@@ -24,13 +24,16 @@ std::string_view trim_trailing_blanks(const char* text, ftnlen len) {
   return name;
 }
 
-// Whether `handle` is standard output's own open file: the file, terminal or pipe the console
-// goes to, whatever name reached it (/dev/stdout, /proc/self/fd/1, the terminal's device, the
-// file standard output is redirected to).
-bool is_console(FileLayer& files, FileHandle handle) {
-  FileFacts file, console;
-  return files.describe(handle, file) == 0 && files.describe(kStandardOutput, console) == 0 &&
-         file.identity == console.identity;
+// The standard stream whose own open file `file` is, if any: the file, terminal, pipe or socket
+// the console (or the diagnostics) go to, whatever name reached it (/dev/stdout, /dev/stderr,
+// /proc/self/fd/1, the terminal's device, the file a stream is redirected to). Standard output
+// is asked first.
+std::optional<FileHandle> standard_stream_of(FileLayer& files, const FileFacts& file) {
+  for (const FileHandle stream : {kStandardOutput, kStandardError}) {
+    FileFacts facts;
+    if (files.describe(stream, facts) == 0 && facts.identity == file.identity) return stream;
+  }
+  return std::nullopt;
 }
 
 // Connects the unit, closed, to the named file; the failure for the line "open: ...", if any.
@@ -44,22 +47,30 @@ std::optional<Failure> open_unit(UnitTable& units, Unit& u, std::string_view fil
   if (status == Status::kOld && missing != 0) return Failure::system(missing);
   // A name that holds a NUL byte would open some other file: the part before the NUL.
   if (file.find('\0') != std::string_view::npos) return Failure::system(EINVAL);
-  Opened opened =
+  if (status != Status::kOld && missing == 0) {
+    // The output: never one of the files read, whatever name or link reaches it, so that a
+    // mistyped name cannot write over the record being converted.
+    if (units.is_input(found.identity)) return Failure::message("output file is an input file");
+    if (const std::optional<FileHandle> stream = standard_stream_of(files, found)) {
+      // The rows go through the stream's own open file, after the console lines already written
+      // and in its append mode, and nothing is cut: reopened on its own, the file would be
+      // written over from its start (or, for a pipe, read by the program itself), and a socket
+      // cannot be opened by name at all.
+      units.flush_console();
+      FileHandle copy;
+      if (const int failure = files.duplicate(*stream, copy)) return Failure::system(failure);
+      if (const int failure = u.connect(units, copy, Mode::kWriteOnly, false, true)) {
+        (void)files.close(copy);
+        return Failure::system(failure);
+      }
+      return std::nullopt;
+    }
+  }
+  const Opened opened =
       files.open(path, status == Status::kOld ? OpenFor::kExisting : OpenFor::kWriting, found);
   if (opened.handle < 0) return Failure::system(opened.error);
-  const bool console = is_console(files, opened.handle);
-  if (console) {
-    // The rows go through standard output's own open file, after the console lines already
-    // written and in its append mode, and nothing is cut: reopened on its own, the file would be
-    // written over from its start (or, for a pipe, read by the program itself).
-    (void)files.close(opened.handle);
-    units.flush_console();
-    if (const int failure = files.duplicate(kStandardOutput, opened.handle)) {
-      return Failure::system(failure);
-    }
-    opened.mode = Mode::kWriteOnly;
-  }
-  if (const int failure = u.connect(units, opened.handle, opened.mode, opened.created, console)) {
+  if (status == Status::kOld) units.remember_input(found.identity);
+  if (const int failure = u.connect(units, opened.handle, opened.mode, opened.created)) {
     (void)files.close(opened.handle);
     return Failure::system(failure);
   }

@@ -48,6 +48,14 @@ void UnitTable::release_blocks() noexcept {
   }
 }
 
+void UnitTable::remember_input(const FileIdentity& file) {
+  if (input_count_ < kRememberedInputs && !is_input(file)) inputs_[input_count_++] = file;
+}
+
+bool UnitTable::is_input(const FileIdentity& file) const {
+  return std::find(inputs_, inputs_ + input_count_, file) != inputs_ + input_count_;
+}
+
 // --- Connection
 
 void Unit::attach(UnitTable& table) {
@@ -104,8 +112,10 @@ int Unit::connect(UnitTable& table, FileHandle handle, Mode mode, bool written,
   attach(table);
   if (const int failure = take_block()) return failure;
   FileFacts facts;
-  const bool regular =
-      table.files().describe(handle, facts) == 0 && facts.kind == FileKind::kRegular;
+  const int undescribed = table.files().describe(handle, facts);
+  // A named file of unknown kind could not be cut after its rows; a standard stream never is.
+  if (undescribed != 0 && named_) return undescribed;
+  const bool regular = undescribed == 0 && facts.kind == FileKind::kRegular;
   SignalGuard guard(table.signals());
   handle_ = handle;
   mode_ = mode;
@@ -317,6 +327,15 @@ int Unit::write_out(bool wait) noexcept {
   pending_.store(0, std::memory_order_relaxed);
   forget_published();
   return 0;
+}
+
+void Unit::cut_where_writing_starts() {
+  // A sequential WRITE makes its record the last of the file. Cutting the file where the first
+  // record will go, before any is written, means the file never holds new records followed by
+  // the tail of what it held before: a run killed while writing leaves a prefix of its rows.
+  if (table_->files().cut_here(handle_) != 0) {
+    note("endfile", Failure::runtime(RuntimeError::kTruncate));
+  }
 }
 
 void Unit::forget_published() {

@@ -72,7 +72,8 @@ class Unit {
   int name_file(UnitTable& table, std::string_view name);
   // Connects the unit, of `table`, to an open handle: a standard stream (unnamed), or the file the
   // unit was named for, whose handle it then owns. A written regular file is cut at CLOSE, except
-  // one reached through a standard stream's own open file (`shares_stream`). Returns 0 or ENOMEM.
+  // one reached through a standard stream's own open file (`shares_stream`). Returns 0, ENOMEM,
+  // or for a named file the failure to tell what it is.
   int connect(UnitTable& table, FileHandle handle, Mode mode, bool written,
               bool shares_stream = false);
   void reset_flags();
@@ -120,6 +121,7 @@ class Unit {
   // Switches to writing in place, keeping the position; sets the written flag.
   void begin_writing() {
     if (next_ != limit_) drop_read_ahead();
+    if (cut_at_close_ && !written_.load(std::memory_order_relaxed)) cut_where_writing_starts();
     written_.store(true, std::memory_order_relaxed);
   }
   // Room for n more bytes (n < kBufferSize / 2) at the end of the record being built.
@@ -173,6 +175,7 @@ class Unit {
     pending_.store(end, std::memory_order_release);
   }
   void forget_published();
+  void cut_where_writing_starts();
   void note(const char* context, Failure failure) const;
   int take_block();
   void give_back_block();
@@ -237,12 +240,20 @@ class UnitTable {
   // Gives back the blocks taken from the heap (a runtime that starts over).
   void release_blocks() noexcept;
 
+  // The files OPENs of status "old" have read in this run, which no output may be. The first
+  // kRememberedInputs are kept: a run reads three.
+  static constexpr int kRememberedInputs = 8;
+  void remember_input(const FileIdentity& file);
+  bool is_input(const FileIdentity& file) const;
+
  private:
   friend class Unit;
   Unit units_[kUnitCount];
   Unit::Block blocks_[kBlockCount];
   bool block_taken_[kBlockCount] = {};
   UnitFailure noted_;
+  FileIdentity inputs_[kRememberedInputs] = {};
+  int input_count_ = 0;
   FileLayer* files_ = nullptr;
   SignalState signals_;
 };

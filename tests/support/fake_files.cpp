@@ -52,7 +52,9 @@ FileFacts FakeFiles::facts_of(const Handle& h) const {
 int FakeFiles::look_up(const char* path, FileFacts& facts) {
   facts = {};
   if (const int error = fails(kLookUp)) return error;
-  if (directories.count(path) != 0) {
+  if (const auto stream = stream_names.find(path); stream != stream_names.end()) {
+    facts = facts_of(*handle(stream->second));
+  } else if (directories.count(path) != 0) {
     facts = facts_of({&no_bytes_, 0, FileKind::kDirectory, true, false});
   } else if (full_devices.count(path) != 0) {
     facts = facts_of({&no_bytes_, 0, FileKind::kDevice, true, true});

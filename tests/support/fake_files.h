@@ -41,6 +41,8 @@ class FakeFiles final : public recordio::FileLayer {
   // Names that are no file: a directory opens for reading only and every read of it fails
   // (EISDIR); a full device takes no byte, every write to it fails (ENOSPC).
   std::set<std::string> directories, full_devices;
+  // Names that reach a standard stream's own file, as /dev/stdout does.
+  std::map<std::string, recordio::FileHandle> stream_names;
 
   // The operation's next uses, after `after` that succeed, fail with `error`; `times` of them.
   void fail(Operation operation, int error, int after = 0, int times = 1);

@@ -19,38 +19,12 @@ fail() {
   exit 1
 }
 
-# The fenced blocks of README.md's "Reading the CSV" section written in language $1, each into
-# its own file $tmp/blocks/$1.N.
-extract_blocks() {
-  mkdir -p "$tmp/blocks"
-  awk -v lang="$1" -v out="$tmp/blocks/$1" '
-    /^## Reading the CSV$/ { in_section = 1; next }
-    in_section && /^## / { exit }
-    !in_section { next }
-    in_block && /^```$/ { in_block = 0; close(file); next }
-    in_block { print > file; next }
-    $0 == "```" lang { in_block = 1; file = out "." ++n }
-  ' "$readme"
-}
-
-# The one block of language $1 in the section that contains $2, copied to $3.
-readme_snippet() {
-  extract_blocks "$1"
-  local found=()
-  local block
-  for block in "$tmp/blocks/$1".*; do
-    [[ -e "$block" ]] || continue
-    if grep -qF -- "$2" "$block"; then found+=("$block"); fi
-  done
-  ((${#found[@]} == 1)) ||
-    fail "README.md's \"Reading the CSV\" should have one \`\`\`$1 block with '$2'; it has ${#found[@]}"
-  cp "${found[0]}" "$3"
-}
+source "$top/tests/readme_snippet.sh"
 
 case "$tool" in
-  pandas) readme_snippet python 'pd.read_csv(' "$tmp/snippet" ;;
-  numpy) readme_snippet python 'np.genfromtxt(' "$tmp/snippet" ;;
-  gnuplot) readme_snippet gnuplot 'plot "accel.csv"' "$tmp/snippet" ;;
+  pandas) readme_snippet 'Reading the CSV' python 'pd.read_csv(' "$tmp/snippet" ;;
+  numpy) readme_snippet 'Reading the CSV' python 'np.genfromtxt(' "$tmp/snippet" ;;
+  gnuplot) readme_snippet 'Reading the CSV' gnuplot 'plot "accel.csv"' "$tmp/snippet" ;;
   *) fail "unknown tool '$tool' (pandas, numpy or gnuplot)" ;;
 esac
 grep -qF 'accel.csv' "$tmp/snippet" || fail "the $tool lines do not read accel.csv"

@@ -18,7 +18,7 @@ fail() {
 
 echo "== lintian $(basename "$deb")"
 # (Its note that it runs as root is left out.)
-lintian --fail-on error,warning --info "$deb" 2> >(grep -v 'running with root privileges' >&2) ||
+lintian --fail-on error,warning --display-info "$deb" 2> >(grep -v 'running with root privileges' >&2) ||
   fail "lintian reports an error or a warning"
 
 echo "== control fields"

@@ -6,7 +6,8 @@ GENERATOR = -G Ninja
 FUZZ_SECONDS ?= 60
 CLANGXX  ?= clang++
 
-.PHONY: all build program test check demo bench fuzz install clean
+.PHONY: all build program test check demo bench fuzz install clean package package-check \
+  cross-arm64 cross-arm64-check
 
 all: build
 
@@ -83,6 +84,31 @@ $(BUILD)-fuzz/build.ninja:
 
 install: build
 	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD)/cdmg2csv_<version>_<architecture>.deb (CPack; cmake/package.cmake).
+package: $(BUILD)/build.ninja
+	$(CMAKE) --build $(BUILD) --target cdmg2csv compressed_docs
+	cd $(BUILD) && cpack -G DEB
+
+# The package checked: lintian, its fields and contents, and the program unpacked from it
+# converting the sample to the same bytes as make demo.
+package-check: package demo
+	bash tests/package_test.sh "$$(ls -t $(BUILD)/cdmg2csv_*.deb | head -n 1)" demo/accel.csv
+
+# The program cross-compiled for 64-bit Arm Linux (g++-aarch64-linux-gnu), statically linked, in
+# $(BUILD)-arm64/; a warning fails the build.
+cross-arm64: $(BUILD)-arm64/build.ninja
+	$(CMAKE) --build $(BUILD)-arm64 --target cdmg2csv
+
+$(BUILD)-arm64/build.ninja:
+	$(CMAKE) -S . -B $(BUILD)-arm64 $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake -DCDMG_BUILD_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS=-Werror
+
+# The Arm program run under qemu-aarch64 beside the native one on the same records: the same
+# console, diagnostics, CSV and exit status.
+cross-arm64-check: cross-arm64 program
+	bash tests/cross_check.sh $(BUILD)/cdmg2csv $(BUILD)-arm64/cdmg2csv qemu-aarch64
 
 clean:
 	rm -rf $(BUILD) build-*

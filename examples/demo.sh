@@ -17,6 +17,7 @@ echo
 echo "== first rows of $out/accel.csv (time, N00, N90, UP)"
 head -n 5 accel.csv
 echo "   ..."
+tail -n 1 accel.csv
 echo "== $(wc -l < accel.csv) rows"
 
 if command -v gnuplot >/dev/null 2>&1; then

@@ -19,38 +19,12 @@ fail() {
   exit 1
 }
 
-# The fenced blocks of README.md's "Reading the CSV" section written in language $1, each into
-# its own file $tmp/blocks/$1.N.
-extract_blocks() {
-  mkdir -p "$tmp/blocks"
-  awk -v lang="$1" -v out="$tmp/blocks/$1" '
-    /^## Reading the CSV$/ { in_section = 1; next }
-    in_section && /^## / { exit }
-    !in_section { next }
-    in_block && /^```$/ { in_block = 0; close(file); next }
-    in_block { print > file; next }
-    $0 == "```" lang { in_block = 1; file = out "." ++n }
-  ' "$readme"
-}
-
-# The one block of language $1 in the section that contains $2, copied to $3.
-readme_snippet() {
-  extract_blocks "$1"
-  local found=()
-  local block
-  for block in "$tmp/blocks/$1".*; do
-    [[ -e "$block" ]] || continue
-    if grep -qF -- "$2" "$block"; then found+=("$block"); fi
-  done
-  ((${#found[@]} == 1)) ||
-    fail "README.md's \"Reading the CSV\" should have one \`\`\`$1 block with '$2'; it has ${#found[@]}"
-  cp "${found[0]}" "$3"
-}
+source "$top/tests/readme_snippet.sh"
 
 case "$tool" in
-  pandas) readme_snippet python 'pd.read_csv(' "$tmp/snippet" ;;
-  numpy) readme_snippet python 'np.genfromtxt(' "$tmp/snippet" ;;
-  gnuplot) readme_snippet gnuplot 'plot "accel.csv"' "$tmp/snippet" ;;
+  pandas) readme_snippet 'Reading the CSV' python 'pd.read_csv(' "$tmp/snippet" ;;
+  numpy) readme_snippet 'Reading the CSV' python 'np.genfromtxt(' "$tmp/snippet" ;;
+  gnuplot) readme_snippet 'Reading the CSV' gnuplot 'plot "accel.csv"' "$tmp/snippet" ;;
   *) fail "unknown tool '$tool' (pandas, numpy or gnuplot)" ;;
 esac
 grep -qF 'accel.csv' "$tmp/snippet" || fail "the $tool lines do not read accel.csv"
@@ -136,48 +110,54 @@ case "$tool" in
       exit $skip_status
     fi
     gnuplot --version
+    # What the README's lines drew, read back in the same session once they have run: the
+    # terminal, the output and the ranges of the points drawn.
+    cat >"$tmp/drawn.gp" <<'GP'
+set print "drawn.txt"
+print GPVAL_TERM, " ", GPVAL_OUTPUT
+print sprintf("x %.3f %.3f", GPVAL_DATA_X_MIN, GPVAL_DATA_X_MAX)
+print sprintf("y %.3f %.3f", GPVAL_DATA_Y_MIN, GPVAL_DATA_Y_MAX)
+GP
     for case in "${cases[@]}"; do
       dir="$tmp/$case"
-      # The README's lines, with the points written as a table instead of drawn; values with the
-      # three decimals of the file, so that the table can be compared with it as text.
-      {
-        echo 'set table "table.txt"'
-        echo 'set format x "%.3f"'
-        echo 'set format y "%.3f"'
-        cat "$tmp/snippet"
-        echo 'unset table'
-      } >"$dir/run.gp"
-      (cd "$dir" && gnuplot run.gp) || fail "$case: gnuplot failed"
-      # The points drawn ("i"), curve by curve, must be the rows of the file whose time and
-      # component are finite numbers; every other point in the table must be an undefined ("u")
-      # inf or -inf. Both built from the file itself.
+      # The README's lines as printed, run as a script in the directory of accel.csv.
+      cp "$tmp/snippet" "$dir/accel.gp"
+      (cd "$dir" && gnuplot accel.gp "$tmp/drawn.gp" 2>gnuplot.err) || fail "$case: gnuplot failed"
+      [[ ! -s "$dir/gnuplot.err" ]] || fail "$case: gnuplot complained: $(cat "$dir/gnuplot.err")"
+      # The picture: a PNG file (signature, then the IHDR chunk) of a width and height.
+      signature=$(od -An -tx1 -N16 "$dir/accel.png" 2>/dev/null | tr -d ' \n')
+      [[ "$signature" == 89504e470d0a1a0a0000000d49484452 ]] ||
+        fail "$case: accel.png is not a PNG image"
+      size=$(od -An -tu1 -j16 -N8 "$dir/accel.png" |
+        awk '{ printf "%dx%d", (($1 * 256 + $2) * 256 + $3) * 256 + $4, (($5 * 256 + $6) * 256 + $7) * 256 + $8 }')
+      [[ "$size" =~ ^[1-9][0-9]*x[1-9][0-9]*$ ]] || fail "$case: accel.png is $size pixels"
+      # The points drawn: those of the rows whose time and component are finite numbers (a field
+      # of asterisks is undefined, inf and -inf are not drawn); their ranges built from the file.
       awk -F, '
         function trim(s) { gsub(/ /, "", s); return s }
         function finite(s) { return s !~ /^\*+$/ && s !~ /inf/ }
-        { for (c = 2; c <= 4; c++) field[NR, c] = trim($c); time[NR] = trim($1) }
+        function widen(axis, v) {
+          if (!((axis, "lo") in range) || v < range[axis, "lo"]) range[axis, "lo"] = v
+          if (!((axis, "hi") in range) || v > range[axis, "hi"]) range[axis, "hi"] = v
+        }
+        {
+          t = trim($1)
+          if (!finite(t)) next
+          for (c = 2; c <= 4; c++)
+            if (finite(trim($c))) { widen("x", t + 0); widen("y", trim($c) + 0) }
+        }
         END {
-          for (c = 2; c <= 4; c++) {
-            print "curve " c - 2
-            for (r = 1; r <= NR; r++)
-              if (finite(time[r]) && finite(field[r, c])) print time[r], field[r, c]
-          }
+          print "pngcairo   accel.png"
+          printf "x %.3f %.3f\ny %.3f %.3f\n", range["x", "lo"], range["x", "hi"],
+            range["y", "lo"], range["y", "hi"]
         }' "$dir/accel.csv" >"$dir/expected.txt"
-      awk '
-        /^# Curve [0-9]+ of 3,/ { print "curve " $3; next }
-        /^#/ || NF == 0 { next }
-        NF == 3 && $3 == "i" { print $1, $2; next }
-        NF == 3 && $3 == "u" && $2 ~ /^-?inf$/ { next }
-        { print "unexpected: " $0 }
-      ' "$dir/table.txt" >"$dir/drawn.txt"
       diff "$dir/expected.txt" "$dir/drawn.txt" || fail "$case: gnuplot drew other points"
-      echo "$case: $(wc -l <"$dir/accel.csv") rows;" \
-        "$(grep -c ' i$' "$dir/table.txt") points drawn in 3 curves, as expected"
+      echo "$case: $(wc -l <"$dir/accel.csv") rows; accel.png of $size pixels," \
+        "the points drawn over $(sed -n 2p "$dir/drawn.txt"), $(sed -n 3p "$dir/drawn.txt")"
     done
-    # The sample: every row a point of every curve, the first one the first row of the file.
-    points=$(grep -c ' i$' "$tmp/sample/table.txt")
-    ((points == 3 * $(wc -l <"$tmp/sample/accel.csv"))) || fail "sample: $points points"
-    first=$(grep -m1 ' [iu]$' "$tmp/sample/table.txt")
-    [[ "$first" == '0.000 -2.238  i' ]] || fail "sample: the first point is '$first'"
+    # The sample: every row drawn, from 0 s to the last sample at 19.995 s.
+    [[ "$(sed -n 2p "$tmp/sample/drawn.txt")" == 'x 0.000 19.995' ]] ||
+      fail "sample: drawn over $(sed -n 2p "$tmp/sample/drawn.txt"), not 0 to 19.995 s"
     echo "PASS: gnuplot"
     ;;
 esac

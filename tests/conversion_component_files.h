@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/diagnostics.h"
 #include "support/process.h"
 
 namespace conversion_testing {
@@ -281,18 +282,7 @@ inline const std::string kNamePrompt = " Enter Output Acceleration File Name (CS
 
 // ---- Looking at the results ----
 
-// The lines of a text, without their line ends.
-inline std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
+using testing_support::lines_of;
 
 // Field `f` (1..4: time, x, y, z) of a row of the combined file.
 inline std::string column(const std::string& row, int f) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "recordio/recordio.h"
+#include "support/diagnostics.h"
 #include "support/fake_files.h"
 #include "support/process.h"
 #include "support/runtime_child.h"
@@ -28,23 +29,9 @@ namespace {
 using namespace recordio_testing;
 using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
+using testing_support::lines_of;
 using testing_support::ProcessResult;
 using testing_support::ScratchDir;
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(at) + "<no line end>");
-      break;
-    }
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
-}
 
 // An "(a80)" READ; with an end-of-file exit the statement is abandoned at -1.
 void read_text(ftnint unit, bool end_exit, char (&text)[kTextLength]) {
@@ -64,20 +51,9 @@ void read_data(ftnint unit, bool end_exit) {
   e_rsfe();
 }
 
-// The last two lines of a diagnostic.
-std::vector<std::string> tail(const std::string& format, bool writing) {
-  std::vector<std::string> lines;
-  if (!format.empty()) lines.push_back("last format: " + format);
-  lines.push_back(std::string("lately ") + (writing ? "writing" : "reading") +
-                  " sequential formatted external IO");
-  return lines;
-}
-
 std::vector<std::string> diagnostic(const std::string& failure, const std::string& unit_line,
                                     const std::string& format, bool writing) {
-  std::vector<std::string> lines{failure, "apparent state: " + unit_line};
-  for (const std::string& l : tail(format, writing)) lines.push_back(l);
-  return lines;
+  return lines_of(testing_support::diagnostic_text(failure, unit_line, format, writing));
 }
 
 // Runs `body` after opening the file `name`, holding `content`, with status "old" on kFileUnit;

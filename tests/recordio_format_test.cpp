@@ -293,41 +293,5 @@ TEST(FormatWalk, StartBeginsAgainAtTheFirstItem) {
   EXPECT_EQ(describe(*format, *item), "F7.3");
 }
 
-// --- Statements over a format
-
-// A statement transfers at most as many items as its format has data items, and a READ's format
-// holds no literal: anything else stops the run. Each case runs in a child with the standard
-// units connected; `items` floats go to a WRITE (or a READ, for a format given with `reading`).
-TEST(FormatStatementDeathTest, ItemsBeyondTheFormatAndLiteralsOnInputAreFatal) {
-  static constexpr char kRow[] = "(F7.3,3(\x02,\x02,F10.3))";
-  static constexpr char kOneField[] = "(E10.4)";
-  static constexpr char kLiteralRead[] = "('x',E10.4)";
-  const struct {
-    const char* format;
-    bool reading;
-    int items;
-    const char* diagnostic;
-  } cases[] = {
-      {kRow, false, 5, "fmt: error in format"},
-      {kOneField, false, 1, "fmt: formatted output is F editing only"},
-      {kLiteralRead, true, 0, "fmt: error in format"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.format);
-    const auto statement = [&] {
-      f_init();
-      const cilist control{0, c.reading ? 5 : 6, 0, c.format, 0};
-      if (c.reading) {
-        s_rsfe(&control);
-      } else {
-        s_wsfe(&control);
-      }
-      float value = 0.5f;
-      for (int i = 0; i < c.items; ++i) do_fio(1, &value, sizeof value);
-    };
-    EXPECT_DEATH(statement(), c.diagnostic);
-  }
-}
-
 }  // namespace
 }  // namespace recordio

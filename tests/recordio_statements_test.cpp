@@ -28,11 +28,6 @@ using testing_support::Crashed;
 using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
 
-// The first line of a diagnostic or console output, without its line end.
-std::string first_line(const std::string& text) {
-  return text.substr(0, text.find('\n'));
-}
-
 // What a scenario left behind: standard output and error, the files, whether it ended normally
 // (its body and the STOP after it), and the lines its body reported.
 struct Outcome {
@@ -459,18 +454,6 @@ TEST(SkipRead, ThreeSkipsOnTwoRecordsConsumeBothAndSetTheEndFlagSilently) {
   EXPECT_EQ(run.report, "end 0\nend 0\nend -1\nstart -1\nstart -1\n");
 }
 
-TEST(SkipRead, TheNextReadWithoutAnExitFailsAtItsStart) {
-  const Outcome run = run_on_file("two.txt", "one\ntwo\n", [] {
-    for (int k = 0; k < 3; ++k) skip_record(kFileUnit, false);
-    report("before\n");
-    skip_record(kFileUnit, false);
-    report("after\n");
-  });
-  EXPECT_FALSE(run.stopped) << "the READ did not take the fatal path";
-  EXPECT_EQ(first_line(run.err), "read start: end of file");
-  EXPECT_EQ(run.report, "before\n");
-}
-
 TEST(SkipRead, ALastRecordWithoutALineEndIsConsumedAndSetsTheEndFlag) {
   const Outcome run = run_on_file("tail.txt", "one\ntwo", [] {
     report(skip_record(kFileUnit, false) + "\n");
@@ -492,16 +475,21 @@ TEST(SkipRead, InterpretsNoCharacterOfTheRecord) {
   EXPECT_EQ(run.report, "end 0 [" + text80("second") + "]\n");
 }
 
+// The end flag lasts until the unit's next CLOSE or OPEN; an OPEN of a connected unit closes it
+// first.
 TEST(SkipRead, CloseAndOpenClearTheEndFlag) {
-  const Outcome run = run_on_file("one.txt", "only\n", [] {
-    skip_record(kFileUnit, false);
-    skip_record(kFileUnit, false);
-    close_file(kFileUnit);
-    open_file(kFileUnit, text80("one.txt"), "old");
-    report(read_text(kFileUnit));
-  });
-  expect_stopped(run);
-  EXPECT_EQ(run.report, "end 0 [" + text80("only") + "]\n");
+  for (const bool close_first : {true, false}) {
+    SCOPED_TRACE(close_first ? "CLOSE, then OPEN" : "OPEN alone");
+    const Outcome run = run_on_file("one.txt", "only\n", [&] {
+      skip_record(kFileUnit, false);
+      skip_record(kFileUnit, false);
+      if (close_first) close_file(kFileUnit);
+      open_file(kFileUnit, text80("one.txt"), "old");
+      report(read_text(kFileUnit));
+    });
+    expect_stopped(run);
+    EXPECT_EQ(run.report, "end 0 [" + text80("only") + "]\n");
+  }
 }
 
 TEST(SkipRead, StandardInputIsUnitFive) {

@@ -10,6 +10,7 @@
 
 #include "recordio/recordio.h"
 #include "recordio/runtime.h"
+#include "support/diagnostics.h"
 #include "support/fake_files.h"
 #include "support/statements.h"
 
@@ -18,16 +19,9 @@ namespace {
 
 using namespace recordio_testing;
 using testing_support::Crashed;
+using testing_support::diagnostic_text;
 using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
-
-// The diagnostic's lines for a failure on a unit; `format` empty when none is current.
-std::string diagnostic(const std::string& failure, const std::string& unit,
-                       const std::string& format, const char* direction) {
-  return failure + "\napparent state: unit " + unit + "\n" +
-         (format.empty() ? "" : "last format: " + format + "\n") + "lately " + direction +
-         " sequential formatted external IO\n";
-}
 
 // One formatted "(a80)" READ from `unit`; the text without its trailing blanks, or "-1" when the
 // READ took its end-of-file exit.
@@ -73,27 +67,27 @@ void write_a_row_through_standard_output() {
 TEST(UnitFailures, EachFailingCallTakesTheFatalPath) {
   const CallFailure cases[] = {
       {"a write of the rows", FakeFiles::kWrite, EIO, false, write_two_rows_and_close,
-       diagnostic("write: Input/output error", "11 named out.csv", "", "writing")},
+       diagnostic_text("write: Input/output error", "unit 11 named out.csv", "", true)},
       {"the wait after a write that would block", FakeFiles::kWait, EIO, true,
        write_two_rows_and_close,
-       diagnostic("write: Input/output error", "11 named out.csv", "", "writing")},
+       diagnostic_text("write: Input/output error", "unit 11 named out.csv", "", true)},
       {"the cut at CLOSE", FakeFiles::kCut, EIO, false, write_two_rows_and_close,
-       diagnostic("endfile: truncation failed in endfile", "11 named out.csv", "", "writing")},
+       diagnostic_text("endfile: truncation failed in endfile", "unit 11 named out.csv", "", true)},
       {"the close itself", FakeFiles::kClose, EIO, false, write_two_rows_and_close,
-       diagnostic("close: Input/output error", "11 named out.csv", "", "writing")},
+       diagnostic_text("close: Input/output error", "unit 11 named out.csv", "", true)},
       {"the open", FakeFiles::kOpen, EACCES, false, write_two_rows_and_close,
-       diagnostic("open: Permission denied", "11 named out.csv", "list io", "writing")},
+       diagnostic_text("open: Permission denied", "unit 11 named out.csv", "list io", true)},
       {"the look at the file opened", FakeFiles::kDescribe, EIO, false, write_two_rows_and_close,
-       diagnostic("open: Input/output error", "11 named out.csv", "list io", "writing")},
+       diagnostic_text("open: Input/output error", "unit 11 named out.csv", "list io", true)},
       {"the look-up of a file to read", FakeFiles::kLookUp, EACCES, false, read_a_line,
-       diagnostic("open: Permission denied", "11 named in.txt", "list io", "writing")},
+       diagnostic_text("open: Permission denied", "unit 11 named in.txt", "list io", true)},
       {"the copy of standard output for the rows", FakeFiles::kDuplicate, EMFILE, false,
        write_a_row_through_standard_output,
-       diagnostic("open: Too many open files", "11 named /dev/stdout", "list io", "writing")},
+       diagnostic_text("open: Too many open files", "unit 11 named /dev/stdout", "list io", true)},
       {"a read of a record", FakeFiles::kRead, EIO, false, read_a_line,
-       diagnostic("read: Input/output error", "11 named in.txt", "(a80)", "reading")},
+       diagnostic_text("read: Input/output error", "unit 11 named in.txt", "(a80)", false)},
       {"the wait after a read that would block", FakeFiles::kWait, EIO, true, read_a_line,
-       diagnostic("read: Input/output error", "11 named in.txt", "(a80)", "reading")},
+       diagnostic_text("read: Input/output error", "unit 11 named in.txt", "(a80)", false)},
   };
   for (const CallFailure& c : cases) {
     SCOPED_TRACE(c.what);
@@ -122,7 +116,7 @@ TEST(UnitFailures, AFailedConsoleWriteIsReportedAgainstTheConsole) {
   // Reading standard input first writes out the console, so that the prompt shows.
   EXPECT_THROW(read_line(5), Crashed);
   EXPECT_EQ(fake.err,
-            diagnostic("write: No space left on device", "6 (unnamed)", "(a80)", "reading"));
+            diagnostic_text("write: No space left on device", "unit 6 (unnamed)", "(a80)", false));
 }
 
 // ---- Transfers the file layer shortens, interrupts or answers "would block"
@@ -234,8 +228,8 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     write_the_row(kFileUnit);
     close_file(kFileUnit);
     EXPECT_THROW(write_the_row(kFileUnit), Crashed);
-    EXPECT_EQ(fake.err, diagnostic("write start: unit not connected", "11 (unnamed)", kFormat2000,
-                                   "writing"));
+    EXPECT_EQ(fake.err, diagnostic_text("write start: unit not connected", "unit 11 (unnamed)",
+                                        kFormat2000, "writing"));
     EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
   }
   for (const bool close_first : {true, false}) {
@@ -249,8 +243,8 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     if (close_first) close_file(kFileUnit);
     open_file(kFileUnit, text80("ro.txt"), "old");
     EXPECT_THROW(write_the_row(kFileUnit), Crashed);
-    EXPECT_EQ(fake.err, diagnostic("write start: can't write file", "11 named ro.txt", kFormat2000,
-                                   "writing"));
+    EXPECT_EQ(fake.err, diagnostic_text("write start: can't write file", "unit 11 named ro.txt",
+                                        kFormat2000, "writing"));
     EXPECT_EQ(fake.files["ro.txt"], "read only\n");
     EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
   }
@@ -268,49 +262,61 @@ TEST(UnitRows, AFailureNotedBeforeARowIsReportedBeforeTheRowIsWritten) {
   EXPECT_EQ(skip_record(5), "end 0");
   // Values every field of which the rows' editor writes in place.
   EXPECT_THROW(write_row(kFileUnit, 1.0f, 2.0f, 3.0f, 4.0f), Crashed);
-  EXPECT_EQ(fake.err, diagnostic("write: Broken pipe", "6 (unnamed)", kFormat2000, "writing"));
+  EXPECT_EQ(fake.err, diagnostic_text("write: Broken pipe", "unit 6 (unnamed)", kFormat2000, true));
   EXPECT_EQ(fake.files["out.csv"], "") << "the row was not written";
 }
 
-// ---- Items beyond the format
+// ---- Items a format cannot take
 
-// An item the format has no data item for stops the run, whether the READ read its record's
-// fields together or one by one, and so does an item before any formatted statement.
-TEST(FormatItems, AnItemBeyondTheFormatIsFatal) {
-  const std::string record =
+// A statement transfers at most as many items as its format has data items, and only to edits
+// its direction has; a READ's format holds no literal. Anything else stops the run: an item
+// beyond the format (whether the READ read its record's fields together or one by one, and on
+// output), an item before any formatted statement, an E item on output, a literal on input.
+TEST(FormatItems, ItemsTheFormatCannotTakeAreFatal) {
+  static const std::string record =
       "  12.34567 -1.234567    0.1234       150  99.99999   -0.0001    "
       "1.2345   -45.678";
-  ASSERT_EQ(record.size(), 80u);
+  static constexpr char kOneField[] = "(E10.4)";
+  static constexpr char kLiteralRead[] = "('x',E10.4)";
   struct Case {
     const char* what;
-    std::string file;
-    bool start;  // a READ of the record starts first
+    std::string file;    // in.txt, opened on the file unit to read; out.csv to write
+    const char* format;  // of the statement started first; nullptr: none is
+    bool writing;
+    int items;
     std::string expected;
   };
   const Case cases[] = {
-      {"a ninth item of a record read together", record + "\n", true,
-       diagnostic("fmt: error in format", "11 named in.txt", kFormat1000, "reading")},
+      {"a ninth item of a record read together", record + "\n", kFormat1000, false, 9,
+       diagnostic_text("fmt: error in format", "unit 11 named in.txt", kFormat1000, false)},
       {"a ninth item of a record read field by field", "1.2345E+01" + record.substr(10) + "\n",
-       true, diagnostic("fmt: error in format", "11 named in.txt", kFormat1000, "reading")},
-      {"an item before any formatted statement", record + "\n", false,
-       diagnostic("fmt: error in format", "11 named in.txt", "", "reading")},
+       kFormat1000, false, 9,
+       diagnostic_text("fmt: error in format", "unit 11 named in.txt", kFormat1000, false)},
+      {"an item before any formatted statement", record + "\n", nullptr, false, 1,
+       diagnostic_text("fmt: error in format", "unit 11 named in.txt", "", false)},
+      {"a fifth item of a row", "", kFormat2000, true, 5,
+       diagnostic_text("fmt: error in format", "unit 11 named out.csv", kFormat2000, true)},
+      {"an E item on output", "", kOneField, true, 1,
+       diagnostic_text("fmt: formatted output is F editing only", "unit 11 named out.csv",
+                       kOneField, true)},
+      {"a literal in a READ's format", "1.5\n", kLiteralRead, false, 0,
+       diagnostic_text("fmt: error in format", "unit 11 named in.txt", kLiteralRead, false)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
     FakeFiles& fake = runtime.files();
     fake.files["in.txt"] = c.file;
-    open_file(kFileUnit, text80("in.txt"), "old");
-    const cilist control{0, kFileUnit, 0, kFormat1000, 0};
-    float values[9] = {};
-    EXPECT_THROW(
-        {
-          if (c.start) s_rsfe(&control);
-          for (float& v : values) do_fio(1, &v, sizeof v);
-        },
-        Crashed);
+    open_file(kFileUnit, text80(c.writing ? "out.csv" : "in.txt"), c.writing ? "unknown" : "old");
+    float values[9] = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
+    const auto statement = [&] {
+      const cilist control{0, kFileUnit, 0, c.format, 0};
+      if (c.format != nullptr) c.writing ? s_wsfe(&control) : s_rsfe(&control);
+      for (int k = 0; k < c.items; ++k) do_fio(1, &values[k], sizeof(float));
+    };
+    EXPECT_THROW(statement(), Crashed);
     EXPECT_EQ(fake.err, c.expected);
-    if (c.start) {
+    if (c.items == 9) {
       EXPECT_EQ(values[1], -1.234567f);
       EXPECT_EQ(values[7], -45.678f);
     }
@@ -338,38 +344,6 @@ TEST(UnitBlocks, UnitsBeyondTheTablesBlocksWorkAlike) {
                   1.0, 2.0, 3.0);
     EXPECT_EQ(fake.files[name(n)], row);
   }
-}
-
-// ---- The end-of-file state
-
-TEST(UnitEndOfFile, ASkipThatMeetsTheEndSetsTheFlagUntilTheNextOpen) {
-  InProcessRuntime runtime;
-  FakeFiles& fake = runtime.files();
-  fake.files["in.txt"] = "one\ntwo\n";
-  open_file(kFileUnit, text80("in.txt"), "old");
-  EXPECT_EQ(skip_record(kFileUnit), "end 0");
-  EXPECT_EQ(skip_record(kFileUnit), "end 0");
-  EXPECT_EQ(skip_record(kFileUnit), "end -1") << "the third skip meets the end";
-  EXPECT_EQ(read_line(kFileUnit, true), "-1") << "a READ with an exit takes it at its start";
-  open_file(kFileUnit, text80("in.txt"), "old");
-  EXPECT_EQ(read_line(kFileUnit), "one") << "OPEN clears the flag";
-  EXPECT_EQ(skip_record(kFileUnit), "end 0");
-  EXPECT_EQ(skip_record(kFileUnit), "end -1");
-  EXPECT_THROW(read_line(kFileUnit), Crashed);
-  EXPECT_EQ(fake.err, diagnostic("read start: end of file", "11 named in.txt", "(a80)", "reading"));
-}
-
-TEST(UnitEndOfFile, AnUnknownFileIsCreatedAndAnOldOneMustExist) {
-  InProcessRuntime runtime;
-  FakeFiles& fake = runtime.files();
-  open_file(kFileUnit, text80("new.csv"), "unknown");
-  close_file(kFileUnit);
-  EXPECT_EQ(fake.files.count("new.csv"), 1u);
-  EXPECT_EQ(fake.files["new.csv"], "");
-  EXPECT_THROW(open_file(kFileUnit, text80("missing.txt"), "old"), Crashed);
-  EXPECT_EQ(fake.files.count("missing.txt"), 0u);
-  EXPECT_EQ(fake.err,
-            diagnostic("open: No such file or directory", "11 named missing.txt", "", "reading"));
 }
 
 }  // namespace

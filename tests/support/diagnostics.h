@@ -1,0 +1,34 @@
+// What a run writes, taken apart for comparison: its lines, and the text of a fatal diagnostic.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The lines of a text without their line ends; a last line without one is marked so.
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(at) + "<no line end>");
+      break;
+    }
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+// The lines of a fatal diagnostic: the failure, the unit ("unit 11 named out.csv"), the format
+// when one is current (empty: none is), and the direction of the last statement.
+inline std::string diagnostic_text(const std::string& failure, const std::string& unit,
+                                   const std::string& format, bool writing) {
+  return failure + "\napparent state: " + unit + "\n" +
+         (format.empty() ? "" : "last format: " + format + "\n") + "lately " +
+         (writing ? "writing" : "reading") + " sequential formatted external IO\n";
+}
+
+}  // namespace testing_support

@@ -24,9 +24,9 @@ using testing_support::InProcessRuntime;
 // The diagnostic's lines for a failure on a unit; `format` empty when none is current.
 std::string diagnostic(const std::string& failure, const std::string& unit,
                        const std::string& format, const char* direction) {
-  return failure + "\napparent state: unit " + unit + "\n" +
-         (format.empty() ? "" : "last format: " + format + "\n") + "lately " + direction +
-         " sequential formatted external IO\n";
+  return lines(failure + "\napparent state: unit " + unit + "\n" +
+               (format.empty() ? "" : "last format: " + format + "\n") + "lately " + direction +
+               " sequential formatted external IO\n");
 }
 
 // One formatted "(a80)" READ from `unit`; the text without its trailing blanks, or "-1" when the
@@ -108,7 +108,8 @@ TEST(UnitFailures, EachFailingCallTakesTheFatalPath) {
     EXPECT_EQ(fake.err, c.expected);
     // A failure is reported at once: only a file that would block is waited for.
     EXPECT_EQ(fake.count(FakeFiles::kWait) != 0, c.would_block);
-    EXPECT_EQ(fake.out, " before\n") << "pending console output is written on the fatal path";
+    EXPECT_EQ(fake.out, lines(" before\n"))
+        << "pending console output is written on the fatal path";
     EXPECT_EQ(fake.files["in.txt"], "a record\n") << "a file only read is never changed";
   }
 }
@@ -154,10 +155,10 @@ TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
     EXPECT_EQ(read_line(kFileUnit, true), "-1");
     close_file(kFileUnit);
     write_two_rows_and_close();
-    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n" + kRow + "\n");
+    EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n" + kRow + "\n"));
     console_line("done");
     recordio::runtime().units.flush_console();
-    EXPECT_EQ(fake.out, " done\n");
+    EXPECT_EQ(fake.out, lines(" done\n"));
     EXPECT_EQ(fake.err, "");
     if (c.interrupt) {
       EXPECT_GT(fake.count(FakeFiles::kWrite), 2);
@@ -194,10 +195,11 @@ TEST(UnitRows, EveryWriteOfTheRowsEndsWithAWholeRow) {
   for (int k = 0; k < kRows; ++k) write_the_row(kFileUnit);
   close_file(kFileUnit);
   std::string expected;
-  for (int k = 0; k < kRows; ++k) expected += std::string(kRow) + "\n";
+  for (int k = 0; k < kRows; ++k) expected += lines(std::string(kRow) + "\n");
   EXPECT_EQ(fake.files["out.csv"], expected);
-  constexpr std::size_t kRowBytes = sizeof kRow;  // 40 columns and the line end
-  // Rows go in while the room left exceeds a row: 1598 rows of 41 bytes in 64 KiB.
+  constexpr std::size_t kRowBytes = sizeof kRow - 1 + kWrittenLineEnd.size();  // and the line end
+  // Rows go in while the room left exceeds a row: 1598 rows of 41 bytes in 64 KiB (1560 of 42
+  // where the line end is CR LF).
   constexpr std::size_t kRowsABufferHolds = (Unit::kBufferSize - kRowBytes - 1) / kRowBytes + 1;
   const std::vector<std::size_t> full_buffers(kRows / kRowsABufferHolds,
                                               kRowsABufferHolds * kRowBytes);
@@ -224,7 +226,8 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     EXPECT_EQ(read_line(kFileUnit, true), "-1") << "nothing follows the row";
     write_the_row(kFileUnit);
     close_file(kFileUnit);
-    EXPECT_EQ(fake.files["mixed.txt"], line + "1\n" + kRow + "\n" + kRow + "\n");
+    EXPECT_EQ(fake.files["mixed.txt"],
+              line + "1\n" + lines(std::string(kRow) + "\n" + kRow + "\n"));
   }
   {
     SCOPED_TRACE("CLOSE with no OPEN after it");
@@ -236,7 +239,7 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     EXPECT_THROW(write_the_row(kFileUnit), Crashed);
     EXPECT_EQ(fake.err, diagnostic("write start: unit not connected", "11 (unnamed)", kFormat2000,
                                    "writing"));
-    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
+    EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n"));
   }
   for (const bool close_first : {true, false}) {
     SCOPED_TRACE(close_first ? "CLOSE, then OPEN of a read-only file" : "OPEN over the unit");
@@ -252,7 +255,7 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     EXPECT_EQ(fake.err, diagnostic("write start: can't write file", "11 named ro.txt", kFormat2000,
                                    "writing"));
     EXPECT_EQ(fake.files["ro.txt"], "read only\n");
-    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
+    EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n"));
   }
 }
 
@@ -336,7 +339,7 @@ TEST(UnitBlocks, UnitsBeyondTheTablesBlocksWorkAlike) {
     char row[64];
     std::snprintf(row, sizeof row, "%7.3f,%10.3f,%10.3f,%10.3f\n", 0.005f * static_cast<float>(n),
                   1.0, 2.0, 3.0);
-    EXPECT_EQ(fake.files[name(n)], row);
+    EXPECT_EQ(fake.files[name(n)], lines(row));
   }
 }
 

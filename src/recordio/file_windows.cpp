@@ -171,7 +171,7 @@ class Identifier {
     facts.identity = {info.dwVolumeSerialNumber,
                       (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     facts.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::kDirectory
-                                                                        : FileKind::kRegular;
+                                                                         : FileKind::kRegular;
     return 0;
   }
 
@@ -199,9 +199,8 @@ class WindowsFiles final : public FileLayer {
     facts = {};
     // Opened for no access at all, which any file, directory or device allows whoever holds it
     // open and however it is shared, and closed again.
-    const HANDLE h =
-        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return errno_of(GetLastError());
     const int failure = identifier_.facts_of(h, facts);
     CloseHandle(h);

@@ -13,6 +13,7 @@ windows_build=$(realpath "$2")
 exe="$windows_build/cdmg2csv.exe"
 console_event="$windows_build/tests/windows/console_event.exe"
 in_process="$windows_build/tests/windows/recordio_tests.exe"
+raise_probe="$windows_build/tests/windows/raise_probe.exe"
 top=$(cd "$(dirname "$0")/.." && pwd)
 wine=${WINE64:-/usr/lib/wine/wine64}
 wineserver=$(dirname "$wine")/wineserver
@@ -31,7 +32,7 @@ fail() {
 }
 
 [[ -x "$wine" ]] || fail "no $wine (apt-get install wine64)"
-for program in "$exe" "$console_event" "$in_process"; do
+for program in "$exe" "$console_event" "$in_process" "$raise_probe"; do
   [[ -f "$program" ]] || fail "no $program (make windows)"
 done
 
@@ -227,6 +228,35 @@ cmp -s "$tmp/cases/sample/QRV-UP-1.txt" "$tmp/windows/other-spelling/QRV-UP-1.tx
   fail "other-spelling: the component was changed"
 echo "refused: an output named .\\qrv-up-1.TXT, which is QRV-UP-1.txt"
 
+# Windows's own answers: a directory is no file to open; NUL takes the rows and keeps nothing;
+# a standard output whose reader has gone ends the run on the fatal path (there is no SIGPIPE).
+# Each: the case, the output name, a change to the sample, the status, the first diagnostic line.
+exec 6> >(true) # a pipe whose reader has gone
+wait $!
+while IFS='|' read -r case name change expected first; do
+  dir=$tmp/windows/$case
+  cp -r "$tmp/cases/sample" "$dir"
+  (cd "$dir" && eval "$change")
+  status=0
+  if [[ $case == reader-gone ]]; then
+    (cd "$dir" && printf '%s\n' "$name" | "$wine" "$exe" >&6 2>diagnostics.txt) || status=$?
+  else
+    (cd "$dir" && printf '%s\n' "$name" | "$wine" "$exe" >console.txt 2>diagnostics.txt) || status=$?
+  fi
+  got=$(head -n 1 "$dir/diagnostics.txt" | tr -d '\r')
+  [[ "$status" == "$expected" && "$got" == "$first" ]] ||
+    fail "$case: status $status, diagnostic '$got'; expected $expected, '$first'"
+  echo "as on Windows: $case (status $status${first:+, $first})"
+done <<'CASES'
+output-is-a-directory|adir|mkdir adir|3|open: Is a directory
+component-is-a-directory|accel.csv|rm QRV-N90-1.txt && mkdir QRV-N90-1.txt|3|open: Is a directory
+output-to-nul|NUL|:|0|
+reader-gone|accel.csv|:|3|write: Broken pipe
+CASES
+exec 6>&-
+[[ "$(ls "$tmp/windows/output-to-nul" | sort)" == "$( (ls "$tmp/cases/sample" && echo console.txt && echo diagnostics.txt) | sort)" ]] ||
+  fail "output-to-nul: a file was made"
+
 # A run of the sample in $1 whose standard input stays open and empty, so that it waits for the
 # output name after its 18 console lines; it is sent signal $2 then. The native program gets the
 # signal itself; under wine64 an interrupt (SIGINT) reaches the program as the console's Ctrl-C.
@@ -260,7 +290,7 @@ event_run() {
 same_ending() {
   local case=$1
   why=$(same_as_native "$case" sample) || fail "$case: $why"
-  echo "same: $case (ending $(cat "$tmp/windows/$case/status.txt"), $(tr -d '\r\n' <"$tmp/windows/$case/diagnostics.txt"))"
+  echo "same: $case (ending $(cat "$tmp/windows/$case/status.txt"), $(head -n 1 "$tmp/windows/$case/diagnostics.txt" | tr -d '\r'))"
 }
 
 signalled_run "$tmp/native/interrupt" INT "$native"
@@ -294,6 +324,45 @@ echo "interrupted: a run waiting to write its rows to a pipe nobody reads (statu
 cp -r "$tmp/native/sample" "$tmp/native/ctrl-c-ignored"
 event_run "$tmp/windows/ctrl-c-ignored" ctrl-c --new-group '--input-after=accel.csv\n'
 same_ending ctrl-c-ignored
+
+# A name that reaches standard output's own file, opened for writing only as a command
+# interpreter's redirection opens it: the rows follow the console lines through the stream.
+mkdir -p "$tmp/native/through-stdout" "$tmp/windows/through-stdout"
+cp "$tmp/cases/sample"/QRV-*.txt "$tmp/native/through-stdout/"
+cp "$tmp/cases/sample"/QRV-*.txt "$tmp/windows/through-stdout/"
+(cd "$tmp/native/through-stdout" && printf 'run.log\n' | "$native" >run.log 2>diagnostics.txt) ||
+  fail "through-stdout: the native run failed"
+status=0
+(cd "$tmp/windows/through-stdout" &&
+  helper none - - --output=run.log '--input-first=run.log\n' -- "$wexe" 2>diagnostics.txt) || status=$?
+echo 0 >"$tmp/native/through-stdout/status.txt"
+echo "$status" >"$tmp/windows/through-stdout/status.txt"
+same_ending through-stdout
+echo "   (run.log: $(grep -c $'\r$' "$tmp/windows/through-stdout/run.log") lines, the console's and the rows)"
+
+# A standard output that is closed: the console's first write fails.
+for side in native windows; do
+  cp -r "$tmp/cases/sample" "$tmp/$side/no-stdout"
+  program=("$native")
+  [[ $side == windows ]] && program=("$wine" "$exe")
+  status=0
+  (cd "$tmp/$side/no-stdout" && "${program[@]}" <"$tmp/cases/sample.input" >&- 2>diagnostics.txt) \
+    2>/dev/null || status=$?
+  echo "$status" >"$tmp/$side/no-stdout/status.txt"
+done
+same_ending no-stdout
+
+# The C runtime's signals met on the main thread, and the C runtime's abort (which under wine64
+# writes no message of its own; on Windows it writes one before the signal's).
+for what in fpe:3:'Floating Exception' abrt:3:'IOT Trap' abort:3:'IOT Trap' int:1:Interrupt term:1:Killed; do
+  IFS=: read -r name expected message <<<"$what"
+  status=0
+  "$wine" "$raise_probe" "$name" </dev/null >"$tmp/raise.out" 2>"$tmp/raise.err" || status=$?
+  [[ "$status" == "$expected" && "$(cat "$tmp/raise.err")" == "$message"$'\r' &&
+    "$(cat "$tmp/raise.out")" == $' raising\r' ]] ||
+    fail "raise $name: status $status, diagnostics '$(cat "$tmp/raise.err")', console '$(cat "$tmp/raise.out")'"
+  echo "raised: $name (status $status, $message)"
+done
 
 # README.md's CSV-reading lines (pandas, numpy, gnuplot) on the rows the Windows program writes.
 printf '#!/bin/sh\nexec "%s" "%s"\n' "$wine" "$exe" >"$tmp/cdmg2csv-under-wine"

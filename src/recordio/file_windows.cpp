@@ -65,7 +65,8 @@ int errno_of(DWORD error) {
     case ERROR_ALREADY_EXISTS:
       return EEXIST;
     case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA:  // the pipe is being closed: its reader has gone
+    case ERROR_NO_DATA:             // the pipe is being closed: its reader has gone
+    case ERROR_PIPE_NOT_CONNECTED:  // a named pipe's server has closed its end
       return EPIPE;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:

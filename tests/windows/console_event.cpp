@@ -7,6 +7,7 @@
 //
 // Starts PROGRAM with this helper's standard output and error, waits until the file WATCH holds
 // TEXT, then sends EVENT (ctrl-c, ctrl-break or close) and ends with the program's exit status.
+// With the EVENT none, WATCH and TEXT are not looked at and the program is only run.
 // Options:
 //   --input-first=TEXT  written to the program's standard input (a pipe) before the event
 //   --input-after=TEXT  written there when the program still runs 2 s after the event
@@ -15,6 +16,8 @@
 //   --new-group         the program starts in a process group of its own, which the system
 //                       starts with Ctrl-C ignored
 //   --settle=MS         a pause between TEXT showing and the event
+//   --output=FILE       the program's standard output is FILE, made empty, as a command
+//                       interpreter's redirection opens it (for writing only)
 // Exit status 90 and above: the helper's own failures (the program never showed TEXT, never
 // ended, or could not be started).
 #include <windows.h>
@@ -56,6 +59,12 @@ std::string unescaped(std::string text) {
   return text;
 }
 
+int exit_status(HANDLE process) {
+  DWORD status = 0;
+  GetExitCodeProcess(process, &status);
+  return static_cast<int>(status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,10 +79,10 @@ int main(int argc, char** argv) {
     event = CTRL_BREAK_EVENT;
   } else if (event_name == "close") {
     event = CTRL_CLOSE_EVENT;
-  } else {
-    give_up(90, "the event is ctrl-c, ctrl-break or close");
+  } else if (event_name != "none") {
+    give_up(90, "the event is ctrl-c, ctrl-break, close or none");
   }
-  std::string input_first, input_after, pipe_name, program;
+  std::string input_first, input_after, pipe_name, output, program;
   bool new_group = false;
   DWORD settle = 0;
   int k = 4;
@@ -88,6 +97,8 @@ int main(int argc, char** argv) {
       pipe_name = "\\\\.\\pipe\\" + value("--pipe=");
     } else if (option.rfind("--settle=", 0) == 0) {
       settle = static_cast<DWORD>(std::atoi(value("--settle=").c_str()));
+    } else if (option.rfind("--output=", 0) == 0) {
+      output = value("--output=");
     } else if (option == "--new-group") {
       new_group = true;
     } else {
@@ -116,6 +127,12 @@ int main(int argc, char** argv) {
   start.dwFlags = STARTF_USESTDHANDLES;
   start.hStdInput = input_read;
   start.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!output.empty()) {
+    start.hStdOutput =
+        CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (start.hStdOutput == INVALID_HANDLE_VALUE) give_up(92, "cannot make the output file");
+  }
   start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION child{};
   std::string command = "\"" + program + "\"";
@@ -127,7 +144,7 @@ int main(int argc, char** argv) {
   write_all(input_write, input_first);
 
   const auto ended = [&](DWORD ms) { return WaitForSingleObject(child.hProcess, ms) == 0; };
-  for (DWORD waited = 0; !file_holds(watch, text); waited += 10) {
+  for (DWORD waited = 0; event_name != "none" && !file_holds(watch, text); waited += 10) {
     if (waited > kPatienceMs || ended(10)) {
       TerminateProcess(child.hProcess, 99);
       give_up(94, "the program never showed the text");
@@ -136,6 +153,15 @@ int main(int argc, char** argv) {
   Sleep(settle);
 
   // (Through void*: a function pointer of one type cast straight to another draws a warning.)
+  const auto outcome = [&] {
+    CloseHandle(input_write);
+    if (!ended(kPatienceMs)) {
+      TerminateProcess(child.hProcess, 99);
+      give_up(95, "the program never ended");
+    }
+    return exit_status(child.hProcess);
+  };
+  if (event_name == "none") return outcome();
   const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine")));
   if (routine == nullptr) give_up(92, "no CtrlRoutine in kernel32.dll");
@@ -145,12 +171,5 @@ int main(int argc, char** argv) {
   if (thread == nullptr) give_up(92, "cannot start a thread in the program");
 
   if (!ended(2000)) write_all(input_write, input_after);
-  CloseHandle(input_write);
-  if (!ended(kPatienceMs)) {
-    TerminateProcess(child.hProcess, 99);
-    give_up(95, "the program never ended");
-  }
-  DWORD status = 0;
-  GetExitCodeProcess(child.hProcess, &status);
-  return static_cast<int>(status);
+  return outcome();
 }

@@ -6,7 +6,7 @@
 # tests built for Windows.
 #   bash tests/windows_check.sh path/to/native/cdmg2csv path/to/build-windows
 # Wine runs in a prefix of its own under a scratch directory (made in the first seconds), with
-# its server kept up for the whole check and ended with it.
+# its server kept up for the whole check and ended with it. KEEP=1 leaves the scratch directory.
 set -euo pipefail
 native=$(realpath "$1")
 windows_build=$(realpath "$2")
@@ -51,9 +51,8 @@ mkdir "$WINEPREFIX"
 
 crlf() { perl -pe 's/\n/\r\n/' "$1"; }
 
-# --- Cases run by both programs. A case is a directory of component files and an input text;
-# `written` lists the files the program writes (CR LF on Windows), every other file must come out
-# of the run exactly as it went in.
+# --- Cases run by both programs. A case is a directory of component files (and perhaps an older
+# output) and an input text.
 cases=()
 add_case() {
   mkdir -p "$tmp/cases/$1"

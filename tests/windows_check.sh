@@ -33,7 +33,7 @@ fail() {
 
 [[ -x "$wine" ]] || fail "no $wine (apt-get install wine64)"
 for program in "$exe" "$console_event" "$in_process" "$raise_probe"; do
-  [[ -f "$program" ]] || fail "no $program (make windows)"
+  [[ -f "$program" ]] || fail "no $program (make windows-check builds it; the in-process tests need libgtest-dev)"
 done
 
 # A 64-bit Windows program that needs no DLL beyond the system's own.

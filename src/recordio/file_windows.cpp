@@ -260,7 +260,8 @@ class WindowsFiles final : public FileLayer {
       return moved(got);
     }
     switch (const DWORD error = GetLastError()) {
-      case ERROR_BROKEN_PIPE:  // the pipe's writer has closed it: the end of the data
+      case ERROR_BROKEN_PIPE:         // the pipe's writer has closed it: the end of the data
+      case ERROR_PIPE_NOT_CONNECTED:  // a named pipe's server has closed its end
       case ERROR_HANDLE_EOF:
         return moved(0);
       case ERROR_OPERATION_ABORTED:  // cancelled by the interrupt's handler

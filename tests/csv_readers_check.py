@@ -50,10 +50,12 @@ def same(x, y):
 
 
 def reference(path):
-    """The file's rows read independently: 40 characters each, asterisks as NaN."""
+    """The file's rows read independently: 40 characters each and a line end, LF or (in every
+    row alike) CR LF, asterisks as NaN."""
     with open(path, encoding="ascii", newline="") as f:
         text = f.read()
-    lines = text.split("\n")
+    line_end = "\r\n" if "\r\n" in text else "\n"
+    lines = text.split(line_end)
     check(lines[-1] == "", f"{path}: the last row has no line end")
     rows = []
     for number, line in enumerate(lines[:-1], 1):

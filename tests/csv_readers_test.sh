@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Runs the lines of README.md's "Reading the CSV" for one tool against combined files that the
 # program writes, and checks what the tool makes of them.
-#   bash tests/csv_readers_test.sh pandas|numpy|gnuplot path/to/cdmg2csv
+#   bash tests/csv_readers_test.sh pandas|numpy|gnuplot path/to/cdmg2csv [crlf]
+# With crlf, the program is one whose rows end with CR LF (the Windows program, run by a script
+# that starts it under wine64), and every row must.
 # The lines are taken from the README itself, so the test runs exactly what a reader copies.
 # Exits 77 (reported by ctest as skipped) when the tool is not installed.
 set -euo pipefail
 tool=$1
 program=$(realpath "$2")
+line_end=${3:-lf}
+[[ "$line_end" == lf || "$line_end" == crlf ]] || { echo "FAIL: the line end is lf or crlf" >&2; exit 1; }
 top=$(cd "$(dirname "$0")/.." && pwd)
 readme="$top/README.md"
 skip_status=77
@@ -68,15 +72,20 @@ done
 # wide_time: rows as the program writes them, the last with a time too wide for its field, 1000 s
 # (which a record within the program's limits never reaches).
 mkdir "$tmp/wide_time"
-printf '%s\n' \
+row_end=$'\n'
+[[ "$line_end" == crlf ]] && row_end=$'\r\n'
+printf "%s$row_end" \
   '999.990,     1.000,     2.000,     3.000' \
   '999.995,    -1.000,**********,       inf' \
   '*******,     4.000,     5.000,    -6.000' >"$tmp/wide_time/accel.csv"
 
 cases=(sample wide wide_time)
 for case in "${cases[@]}"; do
-  awk 'length($0) != 40 { bad = 1 } END { exit bad }' "$tmp/$case/accel.csv" ||
-    fail "$case/accel.csv has a row that is not 40 characters"
+  # Every row 40 characters and its line end: LF alone, or CR LF with crlf.
+  awk -v crlf="$([[ "$line_end" == crlf ]] && echo 1 || echo 0)" '
+    { if (crlf && sub(/\r$/, "") != 1) bad = 1; if (/\r/ || length($0) != 40) bad = 1 }
+    END { exit bad }' "$tmp/$case/accel.csv" ||
+    fail "$case/accel.csv has a row that is not 40 characters and its $line_end line end"
 done
 
 # A Python that can import module $1: Debian's own /usr/bin/python3 first (its packages install
@@ -141,6 +150,7 @@ GP
           if (!((axis, "hi") in range) || v > range[axis, "hi"]) range[axis, "hi"] = v
         }
         {
+          sub(/\r$/, "")
           t = trim($1)
           if (!finite(t)) next
           for (c = 2; c <= 4; c++)

@@ -7,7 +7,7 @@
 #include "recordio/recordio.h"
 #include "recordio/runtime.h"
 #include "support/fake_files.h"
-#include "support/runtime_child.h"
+#include "support/statements.h"
 
 namespace recordio {
 namespace {
@@ -41,7 +41,7 @@ TEST(RecordsInTheBuffer, RecordsOfEveryLengthReachTheFileWholeAndInOrder) {
     for (int k = 0; k < c.count; ++k) {
       const std::string text(c.length, static_cast<char>('a' + k % 26));
       write_text(kFileUnit, text);
-      expected += " " + text + "\n";
+      expected += lines(" " + text + "\n");
     }
     close_file(kFileUnit);
     EXPECT_TRUE(runtime.files().files["out.txt"] == expected)
@@ -55,7 +55,7 @@ TEST(RecordsInTheBuffer, AFailedWriteOfALongRecordIsReported) {
   runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
   EXPECT_THROW(write_text(kFileUnit, std::string(2 * Unit::kBufferSize, 'x')),
                testing_support::Crashed);
-  EXPECT_EQ(runtime.files().err.substr(0, runtime.files().err.find('\n')),
+  EXPECT_EQ(runtime.files().err.substr(0, runtime.files().err.find(kWrittenLineEnd)),
             "write: Input/output error");
 }
 
@@ -67,11 +67,11 @@ TEST(RecordsInTheBuffer, AFailedWriteAtTheEndOfARowNamesItsFormat) {
   recordio::runtime().units.preconnect();
   runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
   EXPECT_THROW(write_the_row(kConsole), testing_support::Crashed);
-  EXPECT_EQ(runtime.files().err, std::string("write: Input/output error\n"
-                                             "apparent state: unit 6 (unnamed)\n"
-                                             "last format: ") +
-                                     kFormat2000 +
-                                     "\nlately writing sequential formatted external IO\n");
+  EXPECT_EQ(runtime.files().err,
+            lines(std::string("write: Input/output error\n"
+                              "apparent state: unit 6 (unnamed)\n"
+                              "last format: ") +
+                  kFormat2000 + "\nlately writing sequential formatted external IO\n"));
 }
 
 }  // namespace

@@ -232,7 +232,7 @@ TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Outcome r = run_scenario([&] { write_items(kConsole, c.items); });
-    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.out, lines(c.out));
     EXPECT_EQ(r.err, "");
     expect_stopped(r);
   }
@@ -251,8 +251,8 @@ TEST(ListWrite, ManySmallItemsFillLinesUpToTheLimit) {
   for (int k = 0; k < 10; ++k) sevens_10 += " 7";
   // 78 letters make a line of 79 characters; the next letter would reach 80. Forty integers of
   // one digit make 80 characters: each was placed while the line stood below 79.
-  EXPECT_EQ(r.out, " " + chars(78, 'x') + "\n " + chars(22, 'x') + "\n" + sevens_40 + "\n" +
-                       sevens_10 + "\n");
+  EXPECT_EQ(r.out, lines(" " + chars(78, 'x') + "\n " + chars(22, 'x') + "\n" + sevens_40 + "\n" +
+                         sevens_10 + "\n"));
   EXPECT_EQ(r.err, "");
 }
 
@@ -263,8 +263,8 @@ TEST(ListWrite, UnitZeroIsStandardErrorAndStatementsFollowEachOther) {
     write_items(kConsole, {});
     write_items(kConsole, {Text("two")});
   });
-  EXPECT_EQ(r.out, " one\n\n two\n");
-  EXPECT_EQ(r.err, " to error -1\n");
+  EXPECT_EQ(r.out, lines(" one\n\n two\n"));
+  EXPECT_EQ(r.err, lines(" to error -1\n"));
   expect_stopped(r);
 }
 
@@ -318,7 +318,7 @@ TEST(Open, NameLosesTrailingBlanksOnly) {
     std::vector<std::string> names;
     for (const auto& [name, content] : r.files) names.push_back(name);
     EXPECT_EQ(names, std::vector<std::string>{c.file});
-    EXPECT_EQ(r.files.at(c.file), std::string(kRow) + "\n");
+    EXPECT_EQ(r.files.at(c.file), lines(std::string(kRow) + "\n"));
   }
 }
 
@@ -331,8 +331,8 @@ TEST(Open, UnknownExistingFileIsCutToTheRowsWrittenAtClose) {
   };
   const Case cases[] = {
       {"no row keeps the file", 0, before},
-      {"one row", 1, std::string(kRow) + "\n"},
-      {"two rows", 2, std::string(kRow) + "\n" + kRow + "\n"},
+      {"one row", 1, lines(std::string(kRow) + "\n")},
+      {"two rows", 2, lines(std::string(kRow) + "\n" + kRow + "\n")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -390,7 +390,7 @@ TEST(Open, WritingAfterASkipReadGoesOnInPlaceAndCloseCutsThere) {
       },
       {{"mixed.txt", "line1\nline2\nline3\n"}});
   expect_stopped(r);
-  EXPECT_EQ(r.files.at("mixed.txt"), "line1\n" + std::string(kRow) + "\n");
+  EXPECT_EQ(r.files.at("mixed.txt"), "line1\n" + lines(std::string(kRow) + "\n"));
 }
 
 TEST(Open, ReopeningAConnectedUnitClosesItsFileFirst) {
@@ -403,7 +403,7 @@ TEST(Open, ReopeningAConnectedUnitClosesItsFileFirst) {
       },
       {{"first.csv", std::string(1000, 'q')}, {"second.txt", "abc\n"}});
   expect_stopped(r);
-  EXPECT_EQ(r.files.at("first.csv"), std::string(kRow) + "\n");
+  EXPECT_EQ(r.files.at("first.csv"), lines(std::string(kRow) + "\n"));
   EXPECT_EQ(r.report, "end 0 [" + text80("abc") + "]\n");
 }
 
@@ -417,7 +417,7 @@ TEST(Close, OfAnUnconnectedUnitIsHarmless) {
         write_items(kConsole, {Text("still here")});
       },
       {{"a.txt", "abc\n"}});
-  EXPECT_EQ(r.out, " still here\n");
+  EXPECT_EQ(r.out, lines(" still here\n"));
   EXPECT_EQ(r.err, "");
   expect_stopped(r);
   EXPECT_EQ(r.files.at("a.txt"), "abc\n");
@@ -434,8 +434,8 @@ TEST(Stop, ClosesEveryUnitAndCutsAFileLeftOpen) {
       },
       {{"left.csv", std::string(1000, 'q')}});
   expect_stopped(r);
-  EXPECT_EQ(r.out, " done\n");
-  EXPECT_EQ(r.files.at("left.csv"), std::string(kRow) + "\n");
+  EXPECT_EQ(r.out, lines(" done\n"));
+  EXPECT_EQ(r.files.at("left.csv"), lines(std::string(kRow) + "\n"));
 }
 
 // --- Skip READs and the end of a file

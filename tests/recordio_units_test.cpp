@@ -102,7 +102,8 @@ TEST(UnitFailures, EachFailingCallTakesTheFatalPath) {
     EXPECT_EQ(fake.err, c.expected);
     // A failure is reported at once: only a file that would block is waited for.
     EXPECT_EQ(fake.count(FakeFiles::kWait) != 0, c.would_block);
-    EXPECT_EQ(fake.out, " before\n") << "pending console output is written on the fatal path";
+    EXPECT_EQ(fake.out, lines(" before\n"))
+        << "pending console output is written on the fatal path";
     EXPECT_EQ(fake.files["in.txt"], "a record\n") << "a file only read is never changed";
   }
 }
@@ -148,10 +149,10 @@ TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
     EXPECT_EQ(read_line(kFileUnit, true), "-1");
     close_file(kFileUnit);
     write_two_rows_and_close();
-    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n" + kRow + "\n");
+    EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n" + kRow + "\n"));
     console_line("done");
     recordio::runtime().units.flush_console();
-    EXPECT_EQ(fake.out, " done\n");
+    EXPECT_EQ(fake.out, lines(" done\n"));
     EXPECT_EQ(fake.err, "");
     if (c.interrupt) {
       EXPECT_GT(fake.count(FakeFiles::kWrite), 2);
@@ -188,10 +189,11 @@ TEST(UnitRows, EveryWriteOfTheRowsEndsWithAWholeRow) {
   for (int k = 0; k < kRows; ++k) write_the_row(kFileUnit);
   close_file(kFileUnit);
   std::string expected;
-  for (int k = 0; k < kRows; ++k) expected += std::string(kRow) + "\n";
+  for (int k = 0; k < kRows; ++k) expected += lines(std::string(kRow) + "\n");
   EXPECT_EQ(fake.files["out.csv"], expected);
-  constexpr std::size_t kRowBytes = sizeof kRow;  // 40 columns and the line end
-  // Rows go in while the room left exceeds a row: 1598 rows of 41 bytes in 64 KiB.
+  constexpr std::size_t kRowBytes = sizeof kRow - 1 + kWrittenLineEnd.size();  // and the line end
+  // Rows go in while the room left exceeds a row: 1598 rows of 41 bytes in 64 KiB (1560 of 42
+  // where the line end is CR LF).
   constexpr std::size_t kRowsABufferHolds = (Unit::kBufferSize - kRowBytes - 1) / kRowBytes + 1;
   const std::vector<std::size_t> full_buffers(kRows / kRowsABufferHolds,
                                               kRowsABufferHolds * kRowBytes);
@@ -218,7 +220,8 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     EXPECT_EQ(read_line(kFileUnit, true), "-1") << "nothing follows the row";
     write_the_row(kFileUnit);
     close_file(kFileUnit);
-    EXPECT_EQ(fake.files["mixed.txt"], line + "1\n" + kRow + "\n" + kRow + "\n");
+    EXPECT_EQ(fake.files["mixed.txt"],
+              line + "1\n" + lines(std::string(kRow) + "\n" + kRow + "\n"));
   }
   {
     SCOPED_TRACE("CLOSE with no OPEN after it");
@@ -229,8 +232,8 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     close_file(kFileUnit);
     EXPECT_THROW(write_the_row(kFileUnit), Crashed);
     EXPECT_EQ(fake.err, diagnostic_text("write start: unit not connected", "unit 11 (unnamed)",
-                                        kFormat2000, "writing"));
-    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
+                                        kFormat2000, true));
+    EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n"));
   }
   for (const bool close_first : {true, false}) {
     SCOPED_TRACE(close_first ? "CLOSE, then OPEN of a read-only file" : "OPEN over the unit");
@@ -244,9 +247,9 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     open_file(kFileUnit, text80("ro.txt"), "old");
     EXPECT_THROW(write_the_row(kFileUnit), Crashed);
     EXPECT_EQ(fake.err, diagnostic_text("write start: can't write file", "unit 11 named ro.txt",
-                                        kFormat2000, "writing"));
+                                        kFormat2000, true));
     EXPECT_EQ(fake.files["ro.txt"], "read only\n");
-    EXPECT_EQ(fake.files["out.csv"], std::string(kRow) + "\n");
+    EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n"));
   }
 }
 
@@ -342,7 +345,7 @@ TEST(UnitBlocks, UnitsBeyondTheTablesBlocksWorkAlike) {
     char row[64];
     std::snprintf(row, sizeof row, "%7.3f,%10.3f,%10.3f,%10.3f\n", 0.005f * static_cast<float>(n),
                   1.0, 2.0, 3.0);
-    EXPECT_EQ(fake.files[name(n)], row);
+    EXPECT_EQ(fake.files[name(n)], lines(row));
   }
 }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <span>
 
+#include "line_end.h"
+
 namespace recordio {
 
 // Recursive descent over a format text into a flat list of parts (data items and literals) with
@@ -73,7 +75,7 @@ class FormatParser {
       if (!rows) item.row_width = 0;
       format.row_room_ += item.row_width;
     }
-    if (rows) format.row_room_ += format.literal_length_ + 1;
+    if (rows) format.row_room_ += format.literal_length_ + kWrittenLineEnd.size();
     format.record_fields_ = items.size() >= kRecordFields &&
                             std::all_of(items.begin(), items.begin() + kRecordFields,
                                         [](const DataItem& i) { return i.ten_columns; });

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "file.h"
+#include "line_end.h"
 #include "process.h"
 #include "unit_table.h"
 
@@ -90,15 +91,16 @@ void write_diagnostic(FileLayer& files, const Diagnostic& d) {
       out << d.failure.text;
       break;
   }
-  out << "\napparent state: unit " << d.unit << " ";
+  out << kWrittenLineEnd << "apparent state: unit " << d.unit << " ";
   if (d.unit_name.empty()) {
     out << "(unnamed)";
   } else {
     out << "named " << d.unit_name;
   }
-  out << "\n";
-  if (d.format != nullptr) out << "last format: " << d.format << "\n";
-  out << "lately " << (d.writing ? "writing" : "reading") << " sequential formatted external IO\n";
+  out << kWrittenLineEnd;
+  if (d.format != nullptr) out << "last format: " << d.format << kWrittenLineEnd;
+  out << "lately " << (d.writing ? "writing" : "reading") << " sequential formatted external IO"
+      << kWrittenLineEnd;
   write_diagnostic_text(files, out.view());
 }
 

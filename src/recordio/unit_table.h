@@ -17,10 +17,12 @@
 #include <atomic>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "failure.h"
 #include "file.h"
+#include "line_end.h"
 #include "recordio.h"
 #include "signal_guard.h"
 
@@ -148,9 +150,9 @@ class Unit {
   }
   // Ends the record being built with its line end and publishes it for output.
   void end_record() {
-    char* const line_end = extend_record(1);
-    const auto published = static_cast<std::size_t>(line_end + 1 - buffer_);
-    *line_end = '\n';
+    char* const line_end = extend_record(kWrittenLineEnd.size());
+    std::memcpy(line_end, kWrittenLineEnd.data(), kWrittenLineEnd.size());
+    const auto published = static_cast<std::size_t>(line_end + kWrittenLineEnd.size() - buffer_);
     publish_up_to(published);
     if (flush_each_record_) flush();
   }

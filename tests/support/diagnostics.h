@@ -2,7 +2,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "recordio/line_end.h"
 
 namespace testing_support {
 
@@ -24,11 +27,17 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 
 // The lines of a fatal diagnostic: the failure, the unit ("unit 11 named out.csv"), the format
 // when one is current (empty: none is), and the direction of the last statement.
+// Its lines end with the platform's written line end.
 inline std::string diagnostic_text(const std::string& failure, const std::string& unit,
                                    const std::string& format, bool writing) {
-  return failure + "\napparent state: " + unit + "\n" +
-         (format.empty() ? "" : "last format: " + format + "\n") + "lately " +
-         (writing ? "writing" : "reading") + " sequential formatted external IO\n";
+  const std::string_view end = recordio::kWrittenLineEnd;
+  std::string text = failure;
+  text.append(end).append("apparent state: ").append(unit).append(end);
+  if (!format.empty()) text.append("last format: ").append(format).append(end);
+  return text.append("lately ")
+      .append(writing ? "writing" : "reading")
+      .append(" sequential formatted external IO")
+      .append(end);
 }
 
 }  // namespace testing_support

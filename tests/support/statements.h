@@ -4,7 +4,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
+#include "recordio/line_end.h"
 #include "recordio/recordio.h"
 
 namespace recordio_testing {
@@ -23,6 +25,20 @@ inline constexpr char kFormat2000[] =
 // The row of format 2000 for t = 0.005, 12.3456, -0.0004 and -1234.5 (write_the_row).
 inline constexpr char kRow[] = "  0.005,    12.346,     0.000, -1234.500";
 static_assert(sizeof kRow - 1 == 40);
+
+// `text` with each LF made the line end the runtime writes on this platform (CR LF on Windows):
+// the bytes of console lines, rows and diagnostics as written.
+inline std::string lines(std::string_view text) {
+  std::string written;
+  for (const char c : text) {
+    if (c == '\n') {
+      written += recordio::kWrittenLineEnd;
+    } else {
+      written += c;
+    }
+  }
+  return written;
+}
 
 // `s` as an 80-character text, blank-filled.
 inline std::string text80(std::string s) {

@@ -57,6 +57,10 @@ int end_of_file_at_record_end(Unit& unit) {
   return -1;
 }
 
+int item_without_format(Statement&, char*) {
+  fatal("fmt", Failure::runtime(RuntimeError::kFormat));
+}
+
 void fatal(const char* context, Failure failure) {
   const Statement& s = statement();
   const Unit* unit = units().at(s.unit);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "format.h"
+#include "record_reader.h"
 #include "recordio.h"
 #include "terminator.h"
 #include "unit_table.h"
@@ -30,13 +31,7 @@ struct Statement {
   Unit* active = nullptr;        // the unit of the statement in progress
   FormatWalk walk;               // a formatted statement's position in its format
   OneItem one_item = item_without_format;  // set by a formatted statement's start
-  // A formatted READ whose format begins with a data record's common fields reads them together
-  // at its first item (record_ahead until then): their values wait here for the statement's
-  // items, from ahead_next up to ahead_end.
-  bool record_ahead = false;
-  float ahead[kRecordFields] = {};
-  const float* ahead_next = nullptr;
-  const float* ahead_end = nullptr;
+  ReadAhead ahead;                         // a formatted READ's record fields read ahead
   ftnint active_number = -1;   // the number of `active`: a statement on the same unit, still
                                // connected, need not look it up again
   ftnint writing_number = -1;  // the number of `active` while it has been writing since its

@@ -166,31 +166,24 @@ __m128i digit_columns(__m128i bytes) {
 // whole: those of the common shape that lie before the line end and within the bytes available.
 [[gnu::noinline]] unsigned fields_of_the_shape(const char* record, std::size_t available) {
   std::uint16_t misfits[kVectors + 1] = {};
-  std::uint64_t line_ends = 0;  // the columns holding an LF, of the first 64
-  std::uint16_t late_line_ends = 0;
-  for (int k = 0; k < kVectors; ++k) {
+  // The record's columns end at its first line end (a CR before the LF is no common field's
+  // column either), or where the bytes of the file end.
+  std::size_t columns = available < kRecordColumns ? available : kRecordColumns;
+  for (int k = kVectors - 1; k >= 0; --k) {
     const char* const at = record + 16 * k;
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     const __m128i fits =
         shape_fits(at, k, bytes, digit_columns(bytes), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('.')));
     misfits[k] = static_cast<std::uint16_t>(~_mm_movemask_epi8(fits));
-    const auto lf =
-        static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
-    if (k < 4) {
-      line_ends |= std::uint64_t{lf} << (16 * k);
-    } else {
-      late_line_ends = lf;
+    const auto line_ends =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+    if (line_ends != 0) {
+      const auto at_line_end = static_cast<std::size_t>(16 * k + std::countr_zero(line_ends));
+      if (at_line_end < columns) columns = at_line_end;
     }
   }
-  // The record's columns end at its line end (a CR before the LF is no common field's column
-  // either), or where the bytes of the file end.
-  std::size_t columns = line_ends != 0 ? static_cast<std::size_t>(std::countr_zero(line_ends))
-                        : late_line_ends != 0
-                            ? 64 + static_cast<std::size_t>(std::countr_zero(late_line_ends))
-                            : kRecordColumns;
-  if (available < columns) columns = available;
   unsigned read = 0;
-  for (int f = 0; f < kRecordFields && (f + 1) * kFieldWidth <= static_cast<int>(columns); ++f) {
+  for (int f = 0; (f + 1) * kFieldWidth <= static_cast<int>(columns); ++f) {
     if (field_bits(misfits, f) == 0) read |= 1u << f;
   }
   return read;

@@ -18,7 +18,8 @@ namespace recordio {
 inline constexpr const char* kListIo = "list io";
 
 struct Statement;
-// A formatted statement's transfer of one single-precision item, chosen by its direction.
+// A formatted statement's transfer of one single-precision item, chosen at its start by its
+// direction and its format.
 using OneItem = int (*)(Statement&, char* item);
 // Before any formatted statement: the item has no format to take it, which is fatal.
 int item_without_format(Statement&, char* item);

@@ -6,8 +6,8 @@ GENERATOR = -G Ninja
 FUZZ_SECONDS ?= 60
 CLANGXX  ?= clang++
 
-.PHONY: all build program test check demo bench fuzz install clean package package-check \
-  cross-arm64 cross-arm64-check windows windows-check
+.PHONY: all build program test test-portable verify check demo bench fuzz install clean \
+  package package-check cross-arm64 cross-arm64-check windows windows-check
 
 all: build
 
@@ -22,6 +22,20 @@ program: $(BUILD)/build.ninja
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error
+
+# The whole test suite on the portable path: the runtime built without its vector paths.
+test-portable: $(BUILD)-portable/build.ninja
+	$(CMAKE) --build $(BUILD)-portable
+	ctest --test-dir $(BUILD)-portable --output-on-failure --no-tests=error
+
+$(BUILD)-portable/build.ninja:
+	$(CMAKE) -S . -B $(BUILD)-portable $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDMG_SIMD=OFF
+
+# The editors' fast paths against their references on every value, on every core, at low
+# priority; it takes a while (README, Performance). make test runs a slice of it.
+verify: $(BUILD)/build.ninja
+	$(CMAKE) --build $(BUILD) --target editors_verify
+	nice $(BUILD)/tests/editors_verify
 
 demo: program
 	bash examples/demo.sh $(BUILD)/cdmg2csv

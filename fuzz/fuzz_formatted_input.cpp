@@ -1,7 +1,6 @@
 // Arbitrary bytes as the records of a formatted READ: every record read by "(8E10.4)" (eight
 // E10.4 fields) and by "(a80)", then by an Ew.d and an Aw whose sizes come from the first bytes;
-// and the data records' fields by the one-pass reader, wherever its window fits, and eight at a
-// time by the record's reader.
+// and every record by the record reader, which reads a data record's common fields together.
 // Each field the editors read must agree with the slow references in reference.h: the same
 // outcome (value, end of file, editing error), the same value bit for bit, the same position
 // after the field.
@@ -9,7 +8,8 @@
 // Every field is read three ways: character by character, and from a source that also hands out
 // the bytes it holds in memory (the way a unit's buffer does), once with the whole rest of the
 // input in memory and once in small pieces, so that a field can begin near the end of a piece.
-// The sources trap when an editor uses up a line end or the end of the file.
+// The sources (support/string_source.h) note when an editor uses up a line end or the end of the
+// file, which is a fault.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +20,9 @@
 #include <string_view>
 
 #include "recordio/input_editing.h"
+#include "recordio/record_reader.h"
 #include "reference.h"
+#include "support/string_source.h"
 
 namespace {
 
@@ -28,62 +30,8 @@ constexpr std::size_t kMaxInput = 4096;
 
 static_assert(fuzzref::kEof == recordio::kEndOfFile && fuzzref::kLineEnd == recordio::kLineEnd);
 
-// The bytes of a record file, read like a unit reads a file: LF or CR LF ends a record, and the
-// line end is delivered without being used up.
-class StringSource {
- public:
-  StringSource(const unsigned char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
-
-  int peek() const { return at(pos_); }
-
-  void take() {
-    // Only an ordinary character may be used up.
-    if (peek() < 0) __builtin_trap();
-    ++pos_;
-  }
-
-  std::size_t pos() const { return pos_; }
-  void seek(std::size_t pos) { pos_ = pos; }
-
- protected:
-  int at(std::size_t pos) const {
-    if (pos >= size_) return recordio::kEndOfFile;
-    const unsigned char c = bytes_[pos];
-    if (c == '\n') return recordio::kLineEnd;
-    if (c == '\r' && pos + 1 < size_ && bytes_[pos + 1] == '\n') return recordio::kLineEnd;
-    return c;
-  }
-
-  const unsigned char* bytes_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
-};
-
-// The same, also handing out the bytes it holds in memory: those up to the end of the current
-// piece of `piece` bytes (the whole input when `piece` is 0).
-class BufferedStringSource : public StringSource {
- public:
-  BufferedStringSource(const unsigned char* bytes, std::size_t size, std::size_t piece)
-      : StringSource(bytes, size), piece_(piece) {}
-
-  std::string_view buffered() const {
-    std::size_t end = size_;
-    if (piece_ != 0) end = std::min(size_, (pos_ / piece_ + 1) * piece_);
-    return {reinterpret_cast<const char*>(bytes_) + pos_, end - pos_};
-  }
-
-  void skip(std::size_t n) {
-    // Only ordinary characters, and only those handed out.
-    if (n > buffered().size()) __builtin_trap();
-    for (std::size_t k = 0; k < n; ++k) {
-      if (at(pos_ + k) < 0) __builtin_trap();
-    }
-    pos_ += n;
-  }
-
- private:
-  std::size_t piece_;
-};
+using testing_support::BufferedStringSource;
+using testing_support::StringSource;
 
 fuzzref::Outcome outcome_of(recordio::EditStatus s) {
   switch (s) {
@@ -130,6 +78,7 @@ std::size_t check_real_record(const fuzzref::Text& text, Source& in, std::size_t
     in.seek(pos);
     float got = -1.0f;
     const fuzzref::Outcome outcome = outcome_of(recordio::read_real(in, w, d, got));
+    if (in.misused()) disagree("E source", pos, "an ordinary character was expected");
     if (outcome != want.outcome) {
       disagree("E outcome", pos,
                std::string("read_real: ") + name_of(outcome) + ", reference: " +
@@ -163,6 +112,7 @@ std::size_t check_text_record(const fuzzref::Text& text, Source& in, std::size_t
   // The item sits between guard bytes, so that a store outside it shows.
   std::string item(n + 16, '\x01');
   const fuzzref::Outcome outcome = outcome_of(recordio::read_characters(in, item.data() + 8, n, w));
+  if (in.misused()) disagree("A source", pos, "an ordinary character was expected");
   if (outcome != want.outcome) {
     disagree("A outcome", pos,
              std::string("read_characters: ") + name_of(outcome) +
@@ -195,49 +145,29 @@ void check_records_with(const fuzzref::Text& text, Source& in, int fields, int w
   }
 }
 
-// The one-pass reader of the data records' fields, wherever its window of bytes fits: where it
-// reads a field at all, the reference reads the same value from the same ten columns.
-void check_ten_columns(const fuzzref::Text& text, const unsigned char* bytes, std::size_t size,
-                       int fields, int d) {
-  for (std::size_t pos = 0; pos != fuzzref::Text::npos; pos = text.after_line_end(pos)) {
-    for (int k = 0; k < fields && size - pos >= recordio::kCommonWindow; ++k) {
-      const fuzzref::RealField want = fuzzref::read_e(text, pos, recordio::kCommonWidth, d);
-      float got = -1.0f;
-      if (recordio::parse_ten_columns(reinterpret_cast<const char*>(bytes) + pos, d, got)) {
-        if (want.outcome != fuzzref::Outcome::kValue) {
-          disagree("ten columns", pos,
-                   std::string("read a value, reference: ") + name_of(want.outcome));
-        }
-        if (bits_of(got) != bits_of(want.value) || want.next != pos + recordio::kCommonWidth) {
-          char detail[160];
-          std::snprintf(detail, sizeof detail, "%a (%08x), reference %a (%08x) ending at +%zu",
-                        static_cast<double>(got), bits_of(got), static_cast<double>(want.value),
-                        bits_of(want.value), want.next - pos);
-          disagree("ten columns", pos, detail);
-        }
-      }
-      if (want.outcome != fuzzref::Outcome::kValue) break;
-      pos = want.next;
-    }
-    if (pos >= size) break;
-  }
-}
-
-// Where the reader of a data record's eight common fields reads the record at `pos` (copied to
-// memory of exactly eighty columns), the reference reads each field's ten columns as the same
-// value.
-void check_record_at(const fuzzref::Text& text, const unsigned char* bytes, std::size_t pos,
-                     const recordio::DataItem* items) {
-  const std::unique_ptr<char[]> record(new char[recordio::kRecordColumns]);
-  std::memcpy(record.get(), bytes + pos, recordio::kRecordColumns);
+// The record reader on the record at `pos`, copied to memory of exactly eighty columns (the bytes
+// of the file there, then zeros): every field it reads lies whole before the record's line end and
+// within the file, and the reference reads the same value from the same ten columns.
+void check_record_at(const fuzzref::Text& text, const unsigned char* bytes, std::size_t size,
+                     std::size_t pos, const recordio::DataItem* items) {
+  const std::size_t available = size - pos;
+  const std::unique_ptr<char[]> record(new char[recordio::kRecordColumns]());
+  std::memcpy(record.get(), bytes + pos, std::min(available, recordio::kRecordColumns));
   float got[recordio::kRecordFields];
-  if (!recordio::parse_record_fields(record.get(), items, got)) return;
+  const unsigned read = recordio::read_record(record.get(), available, items, got);
+  // The record's columns: up to its line end, or the end of the file.
+  std::size_t end = pos;
+  while (end < size && text.at(end) != fuzzref::kLineEnd) ++end;
   for (int f = 0; f < recordio::kRecordFields; ++f) {
-    const std::size_t at = pos + static_cast<std::size_t>(f) * recordio::kCommonWidth;
+    if ((read & (1u << f)) == 0) continue;
+    const std::size_t at = pos + static_cast<std::size_t>(f) * recordio::kFieldWidth;
+    if (at + recordio::kFieldWidth > end) {
+      disagree("record fields", at, "field " + std::to_string(f) + " read beyond the record");
+    }
     const fuzzref::RealField want =
-        fuzzref::read_e(text, at, recordio::kCommonWidth, items[f].edit.decimals);
+        fuzzref::read_e(text, at, recordio::kFieldWidth, items[f].edit.decimals);
     if (want.outcome != fuzzref::Outcome::kValue || bits_of(got[f]) != bits_of(want.value) ||
-        want.next != at + recordio::kCommonWidth) {
+        want.next != at + recordio::kFieldWidth) {
       char detail[160];
       std::snprintf(detail, sizeof detail, "field %d: %a (%08x), reference %s %a (%08x)", f,
                     static_cast<double>(got[f]), bits_of(got[f]), name_of(want.outcome),
@@ -252,10 +182,10 @@ void check_record_at(const fuzzref::Text& text, const unsigned char* bytes, std:
 std::string aligned_record(const unsigned char* bytes, std::size_t size) {
   std::size_t next = 0;
   const auto take = [&] { return next < size ? bytes[next++] : 0; };
-  const int point = take() % recordio::kCommonWidth;
+  const int point = take() % recordio::kFieldWidth;
   std::string record;
   for (int f = 0; f < recordio::kRecordFields; ++f) {
-    std::string field(recordio::kCommonWidth, ' ');
+    std::string field(recordio::kFieldWidth, ' ');
     field[static_cast<std::size_t>(point)] = '.';
     const unsigned shape = take();
     const unsigned sign = shape / 16 % 3;
@@ -265,7 +195,7 @@ std::string aligned_record(const unsigned char* bytes, std::size_t size) {
       field[static_cast<std::size_t>(--c)] = static_cast<char>('0' + take() % 10);
     }
     if (sign != 0 && c > 0) field[static_cast<std::size_t>(--c)] = sign == 1 ? '-' : '+';
-    for (int k = point + 1; k < recordio::kCommonWidth; ++k) {
+    for (int k = point + 1; k < recordio::kFieldWidth; ++k) {
       field[static_cast<std::size_t>(k)] = static_cast<char>('0' + take() % 10);
     }
     record += field;
@@ -273,31 +203,33 @@ std::string aligned_record(const unsigned char* bytes, std::size_t size) {
   return record;
 }
 
-// The reader of a data record's eight common fields together, at every record with eighty
-// columns left, and at a record with every point in one column made from the input.
+// The record reader at every record, and at a record with every point in one column made from the
+// input.
 void check_record_fields(const fuzzref::Text& text, const unsigned char* bytes, std::size_t size) {
-  recordio::DataItem items[recordio::kRecordFields + 1] = {};
+  recordio::DataItem items[recordio::kRecordFields] = {};
   for (int f = 0; f < recordio::kRecordFields; ++f) {
-    items[f] = {{'E', recordio::kCommonWidth, static_cast<int>((size + f) % 8)}, 0, 0, true, 0, 0};
+    items[f].edit = {'E', recordio::kFieldWidth, static_cast<int>((size + f) % 8)};
   }
-  for (std::size_t pos = 0; pos != fuzzref::Text::npos && size - pos >= recordio::kRecordColumns;
+  for (std::size_t pos = 0; pos != fuzzref::Text::npos && pos < size;
        pos = text.after_line_end(pos)) {
-    check_record_at(text, bytes, pos, items);
+    check_record_at(text, bytes, size, pos, items);
   }
   const std::string aligned = aligned_record(bytes, size);
   const auto* aligned_bytes = reinterpret_cast<const unsigned char*>(aligned.data());
-  check_record_at(fuzzref::Text(aligned_bytes, aligned.size()), aligned_bytes, 0, items);
+  check_record_at(fuzzref::Text(aligned_bytes, aligned.size()), aligned_bytes, aligned.size(), 0,
+                  items);
 }
 
 void check_records(const unsigned char* bytes, std::size_t size, int fields, int w, int d,
                    std::size_t n, std::size_t a_width) {
   const fuzzref::Text text(bytes, size);
-  StringSource plain(bytes, size);
+  const std::string_view view(reinterpret_cast<const char*>(bytes), size);
+  StringSource plain(view);
   check_records_with(text, plain, fields, w, d, n, a_width);
-  BufferedStringSource whole(bytes, size, 0);
+  BufferedStringSource whole(view, BufferedStringSource::Cut::kWhole);
   check_records_with(text, whole, fields, w, d, n, a_width);
   // Pieces of 1 to 64 bytes, their size taken from the input's.
-  BufferedStringSource pieces(bytes, size, 1 + size % 64);
+  BufferedStringSource pieces(view, BufferedStringSource::Cut::kPieces, 1 + size % 64);
   check_records_with(text, pieces, fields, w, d, n, a_width);
 }
 
@@ -311,7 +243,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The data records and header lines of a component file.
   check_records(bytes.get(), size, 8, 10, 4, 80, 80);
-  check_ten_columns(fuzzref::Text(bytes.get(), size), bytes.get(), size, 8, size % 8);
   check_record_fields(fuzzref::Text(bytes.get(), size), bytes.get(), size);
 
   // Other sizes: Ew.d with w 1..256 (the widest numeric field a format allows) and d 0..255, Aw

@@ -45,7 +45,7 @@ std::vector<std::string> describe_all(const Format& format) {
   std::vector<std::string> parts;
   FormatWalk walk;
   walk.start(format);
-  while (const DataItem* item = walk.next()) parts.push_back(describe(format, *item));
+  while (!walk.at_end()) parts.push_back(describe(format, walk.take()));
   if (!walk.rest().empty()) parts.push_back(bracketed(walk.rest()));
   return parts;
 }
@@ -253,9 +253,8 @@ TEST(FormatWalk, ReachesItemsWithTheirLiteralsAndLeavesTheRestForTheEnd) {
     walk.start(*format);
     std::vector<std::string> transferred;
     for (int i = 0; i < c.items; ++i) {
-      const DataItem* item = walk.next();
-      ASSERT_NE(item, nullptr) << "item " << i;
-      transferred.push_back(describe(*format, *item));
+      ASSERT_FALSE(walk.at_end()) << "item " << i;
+      transferred.push_back(describe(*format, walk.take()));
     }
     EXPECT_EQ(transferred, c.transferred);
     EXPECT_EQ(walk.rest(), c.rest);
@@ -273,9 +272,15 @@ TEST(FormatWalk, HasNoItemBeyondTheFormatsOwn) {
     ASSERT_TRUE(format.has_value());
     FormatWalk walk;
     walk.start(*format);
-    for (int i = 0; i < c.items; ++i) ASSERT_NE(walk.next(), nullptr);
-    EXPECT_EQ(walk.next(), nullptr);
-    EXPECT_EQ(walk.next(), nullptr);
+    for (int i = 0; i < c.items; ++i) {
+      ASSERT_FALSE(walk.at_end());
+      walk.take();
+    }
+    EXPECT_TRUE(walk.at_end());
+    // Past the end, the item after the last: no edit, and the walk is past the end.
+    EXPECT_FALSE(walk.past_end());
+    EXPECT_EQ(walk.take().edit.code, '\0');
+    EXPECT_TRUE(walk.past_end());
   }
 }
 
@@ -284,13 +289,11 @@ TEST(FormatWalk, StartBeginsAgainAtTheFirstItem) {
   ASSERT_TRUE(format.has_value());
   FormatWalk walk;
   walk.start(*format);
-  ASSERT_NE(walk.next(), nullptr);
-  ASSERT_NE(walk.next(), nullptr);
+  walk.take();
+  walk.take();
   // The next statement with the same format: a fresh row.
   walk.start(*format);
-  const DataItem* item = walk.next();
-  ASSERT_NE(item, nullptr);
-  EXPECT_EQ(describe(*format, *item), "F7.3");
+  EXPECT_EQ(describe(*format, walk.take()), "F7.3");
 }
 
 }  // namespace

@@ -15,66 +15,14 @@
 #include "recordio/input_editing.h"
 #include "recordio/unit_table.h"
 #include "support/generator.h"
+#include "support/string_source.h"
 
 namespace recordio {
 namespace {
 
-// A record source over a string, delivering its characters as a unit does: the line end (LF, or
-// CR LF) as kLineEnd without consuming it, kEndOfFile once the string is used up. A lone CR is
-// an ordinary character. Taking anything but an ordinary character is a misuse, recorded.
-class StringSource {
- public:
-  explicit StringSource(std::string_view text) : text_(text) {}
-
-  int peek() const {
-    if (at_ == text_.size()) return kEndOfFile;
-    if (line_end_at(at_)) return kLineEnd;
-    return static_cast<unsigned char>(text_[at_]);
-  }
-  void take() {
-    if (peek() < 0) {
-      misused_ = true;
-      return;
-    }
-    ++at_;
-  }
-
-  std::size_t consumed() const { return at_; }
-  bool misused() const { return misused_; }
-
- protected:
-  bool line_end_at(std::size_t i) const {
-    return text_[i] == '\n' || (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n');
-  }
-
-  std::string_view text_;
-  std::size_t at_ = 0;
-  bool misused_ = false;
-};
-
-// The same record with its upcoming bytes also handed out whole, as a unit's buffer does: at most
-// `window` of them at a time, so that a field may lie wholly, just, or only partly in memory.
-// Skipping over a line end or past the end is a misuse.
-class BufferedStringSource : public StringSource {
- public:
-  BufferedStringSource(std::string_view text, std::size_t window)
-      : StringSource(text), window_(window) {}
-
-  std::string_view buffered() const { return text_.substr(at_, window_); }
-  void skip(std::size_t n) {
-    if (n > text_.size() - at_) {
-      misused_ = true;
-      return;
-    }
-    for (std::size_t i = at_; i < at_ + n; ++i) {
-      if (line_end_at(i)) misused_ = true;
-    }
-    at_ += n;
-  }
-
- private:
-  std::size_t window_;
-};
+using testing_support::BufferedStringSource;
+using testing_support::StringSource;
+using Cut = BufferedStringSource::Cut;
 
 // The ways a field reaches the editor: character by character, or from a buffer that holds the
 // rest of the record, exactly the field and one byte more, or only a few bytes.
@@ -150,14 +98,15 @@ RealResult read_field(Feed feed, std::string_view input, int w, int d) {
   if (feed == Feed::kCharacters) {
     StringSource in(input);
     const EditStatus status = read_real(in, w, d, value);
-    return {status, bits(value), in.consumed(), in.misused()};
+    return {status, bits(value), in.pos(), in.misused()};
   }
-  const std::size_t window = feed == Feed::kWholeBuffer   ? std::string_view::npos
-                             : feed == Feed::kFieldBuffer ? static_cast<std::size_t>(w) + 1
-                                                          : 3;
-  BufferedStringSource in(input, window);
+  BufferedStringSource in =
+      feed == Feed::kWholeBuffer ? BufferedStringSource(input, Cut::kWhole)
+      : feed == Feed::kFieldBuffer
+          ? BufferedStringSource(input, Cut::kWindow, static_cast<std::size_t>(w) + 1)
+          : BufferedStringSource(input, Cut::kWindow, 3);
   const EditStatus status = read_real(in, w, d, value);
-  return {status, bits(value), in.consumed(), in.misused()};
+  return {status, bits(value), in.pos(), in.misused()};
 }
 
 // --- E editing, one field at a time
@@ -220,6 +169,7 @@ TEST(RealEditing, ImpliedDecimalsExplicitPointsAndSigns) {
       {10, 4, "       1.0", "1", kOk, 10},
       {10, 0, "      -.5 ", "-0.5", kOk, 10},
       {10, 4, "12345.\n", "12345", kOk, 6},
+      {10, 4, "       +4.", "4", kOk, 10},
       // Blanks are ignored anywhere among the digits.
       {10, 4, "    1 2 3 ", "0.0123", kOk, 10},
       {10, 4, "1 2 3     ", "0.0123", kOk, 10},
@@ -253,6 +203,7 @@ TEST(RealEditing, ExponentForms) {
       {10, 4, "  1E 1 2  ", "1e8", kOk, 10},  // blanks among the exponent digits
       {10, 4, "       1E1", "0.001", kOk, 10},
       {10, 4, "     15E-1", "0.00015", kOk, 10},
+      {10, 4, "      25e1", "0.025", kOk, 10},
       {10, 4, "   12345-2", "0.012345", kOk, 10},
       {10, 4, "  .5E0000 ", "0.5", kOk, 10},
       {10, 4, "2.5E+01\n", "25", kOk, 7},
@@ -428,7 +379,7 @@ TEST(RealEditing, SuccessiveFieldsOfOneRecord) {
       ASSERT_EQ(read_real(in, c.w, c.d, value), EditStatus::kOk) << "field " << i;
       EXPECT_EQ(bits(value), stored_bits(c.values[i])) << "field " << i;
     }
-    EXPECT_EQ(in.consumed(), c.consumed);
+    EXPECT_EQ(in.pos(), c.consumed);
     EXPECT_EQ(in.peek(), kLineEnd);
     EXPECT_FALSE(in.misused());
   };
@@ -436,7 +387,7 @@ TEST(RealEditing, SuccessiveFieldsOfOneRecord) {
     SCOPED_TRACE(shown(c.record));
     StringSource characters(c.record);
     read_all(c, characters);
-    BufferedStringSource buffered(c.record, std::string_view::npos);
+    BufferedStringSource buffered(c.record, Cut::kWhole);
     read_all(c, buffered);
   }
 }
@@ -766,7 +717,7 @@ TEST(CharacterEditing, PadsShortRecordsSkipsAndTruncates) {
     std::string item(c.n + 4, '#');  // the 4 extra bytes must stay untouched
     const EditStatus status = read_characters(in, item.data(), c.n, c.w);
     EXPECT_EQ(status_name(status), std::string(status_name(c.status)));
-    EXPECT_EQ(in.consumed(), c.consumed);
+    EXPECT_EQ(in.pos(), c.consumed);
     EXPECT_FALSE(in.misused());
     EXPECT_EQ(item.substr(c.n), "####");
     if (c.status == EditStatus::kOk) {
@@ -784,7 +735,7 @@ TEST(CharacterEditing, TheLineEndMarkIsDeliveredAgainAndAgain) {
   // A second field in the same record finds only the line end.
   ASSERT_EQ(read_characters(in, item.data(), 4, 4), EditStatus::kOk);
   EXPECT_EQ(item, "    ");
-  EXPECT_EQ(in.consumed(), 2u);
+  EXPECT_EQ(in.pos(), 2u);
   EXPECT_FALSE(in.misused());
 }
 

@@ -5,6 +5,7 @@
 // as the process entry starts the runtime and ending as STOP ends it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstdint>
@@ -12,13 +13,20 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "recordio/format.h"
+#include "recordio/input_editing.h"
 #include "recordio/recordio.h"
+#include "support/diagnostics.h"
 #include "support/fake_files.h"
+#include "support/generator.h"
 #include "support/statements.h"
+#include "support/string_source.h"
 
 namespace recordio {
 namespace {
@@ -592,8 +600,11 @@ TEST(FormattedRead, TextRecordsArePaddedCutAndEndAtLfOrCrLf) {
 TEST(FormattedRead, DataRecordsFollowTheNumericFieldRules) {
   const float minus_3e_4 = static_cast<float>(-0.0003);
   // A record of 65524 bytes and its line end put the CR of the data record's CR LF on the last
-  // byte of the unit's first 64 KiB buffer.
+  // byte of the unit's first 64 KiB buffer; one of 65529 bytes puts a data record's columns
+  // across its end.
   const std::string straddle = std::string(65524, 'x') + "\n       1.5\r\n2.5\n";
+  const std::string eight = fields({"1.0", "-2.0", "3.0", "-4.0", "5.0", "-6.0", "7.0", "-8.0"});
+  const std::string across = std::string(65529, 'x') + "\n" + eight + "\n" + eight + "\n";
   struct Case {
     const char* what;
     std::string content;
@@ -621,6 +632,26 @@ TEST(FormattedRead, DataRecordsFollowTheNumericFieldRules) {
       {"CR LF across the buffer edge", straddle, 1, 2,
        data_line("end 0", {1.5f, 0, 0, 0, 0, 0, 0, 0}) +
            data_line("end 0", {2.5f, 0, 0, 0, 0, 0, 0, 0})},
+      {"data record across the buffer edge", across, 1, 2,
+       data_line("end 0", {1, -2, 3, -4, 5, -6, 7, -8}) +
+           data_line("end 0", {1, -2, 3, -4, 5, -6, 7, -8})},
+      // Common fields around one of another shape, which the scan reads in its own columns.
+      {"an exponent among common fields",
+       fields({"1.0000", "1.5E+02", "-3.0000", "4.0000", "5.0000", "6.0000", "7.0000", "8.0"}) +
+           "\n",
+       0, 1, data_line("end 0", {1, 150, -3, 4, 5, 6, 7, 8})},
+      // The comma ends the second field four columns in: every later field begins four columns
+      // before its own ten.
+      {"a comma moves the later fields",
+       "    1.0000"
+       "2.5,      "
+       "    3.0000"
+       "    4.0000\n",
+       0, 1, data_line("end 0", {1, 2.5f, 0, 3, 4, 0, 0, 0})},
+      {"fields past a short record's line end are not the next record's",
+       "    1.0000    2.0000\n" + fields({"9", "9", "9", "9", "9", "9", "9", "9"}) + "\n", 0, 2,
+       data_line("end 0", {1, 2, 0, 0, 0, 0, 0, 0}) +
+           data_line("end 0", std::vector<float>(8, static_cast<float>(0.0009)))},
       {"end of file inside a field keeps the earlier fields", "       1.5       2.5  3", 0, 2,
        data_line("item 3 -1", {1.5f, 2.5f}) + "start -1\n"},
       {"end of file at a field boundary", "       1.5", 0, 1, data_line("item 2 -1", {1.5f})},
@@ -640,6 +671,189 @@ TEST(FormattedRead, DataRecordsFollowTheNumericFieldRules) {
     });
     expect_stopped(run);
     EXPECT_EQ(run.report, c.report);
+  }
+}
+
+// --- Formatted READs against the editors field by field
+
+using testing_support::Generator;
+
+// Records the editors read without an error, however the fields fall on the columns. Each field
+// has ten columns: mostly the common shape, often another that keeps the fields in their columns
+// (exponents, blanks among the digits, a comma in the last column, a sign or a point alone). Now
+// and then a comma inside a field moves every later field (which are then unsigned, with one
+// number of decimals, so that any ten columns of them read); a record is cut inside a field of
+// the common shape, or goes on with digits after its eighty columns. LF or CR LF line ends; past
+// the unit's 64 KiB buffer, so that records straddle its end. With `integers`, every field is an
+// unsigned integer or a comma, for formats whose fields do not keep to the ten columns.
+std::string generated_file(Generator& g, bool integers) {
+  const auto fixed = [&](int decimals, bool sign) {
+    char text[32];
+    const double value = static_cast<double>(g.below(2000000)) / (1 + g.below(1000));
+    std::snprintf(text, sizeof text, "%10.*f", decimals, sign && g.chance(50) ? -value : value);
+    std::string field = text;
+    return field.size() == 10 ? field : std::string("    0.0001");
+  };
+  static constexpr const char* kInPlace[] = {
+      " 1.500E+02", "  1.5-03", "12345E2",  "  1 2 3 ",   "-  1.5",
+      "2.5,",       ",",        "  -.E1",   "   .",       "-",
+      "1.5d+1",     "  +4.",    "1.25e1  ", "0000012345", "   3.0 ,",
+  };
+  std::string file;
+  const bool crlf = g.chance(30);
+  while (file.size() < 150000) {
+    std::string record;
+    std::size_t cut_after = 0;  // a record may be cut after this column
+    if (integers) {
+      for (int f = 0; f < 8; ++f) record += g.chance(10) ? "    12345," : fixed(0, false);
+      cut_after = 80;
+    } else if (g.chance(10)) {
+      const int moved = g.below(8);
+      const int decimals = g.below(9);
+      for (int f = 0; f < 8; ++f)
+        record += f < moved ? fixed(g.below(9), true) : fixed(decimals, false);
+      record.replace(static_cast<std::size_t>(moved) * 10, 6, "    7,");
+      cut_after = 80;
+    } else {
+      for (int f = 0; f < 8; ++f) {
+        if (g.chance(25)) {
+          char text[16];
+          std::snprintf(text, sizeof text, "%10s", kInPlace[g.below(15)]);
+          record += text;
+          cut_after = record.size();
+        } else {
+          record += fixed(g.below(9), true);
+        }
+      }
+    }
+    if (g.chance(8)) {
+      record.resize(cut_after +
+                    static_cast<std::size_t>(g.below(static_cast<int>(81 - cut_after))));
+    } else if (g.chance(3)) {
+      record += "123456789012";
+    }
+    file += record + (crlf && g.chance(90) ? "\r\n" : "\n");
+  }
+  if (g.chance(50)) file += std::string("    1.0000    2.0000").substr(0, g.below(21));
+  return file;
+}
+
+// One READ of `format` with an end-of-file exit, its numeric items as bit patterns, its text items
+// in brackets: "end N ..." or "item K -1 ..." or "start -1".
+std::string read_with(ftnint unit, const char* format, const std::vector<DataEdit>& edits) {
+  const cilist c{0, unit, 1, format, 0};
+  if (s_rsfe(&c) != 0) return "start -1\n";
+  std::string items;
+  for (std::size_t k = 0; k < edits.size(); ++k) {
+    int status;
+    if (edits[k].code == 'A') {
+      char text[5] = {'#', '#', '#', '#', '#'};
+      status = do_fio(1, text, sizeof text);
+      items += " [" + std::string(text, sizeof text) + "]";
+    } else {
+      float v = kUntouched;
+      status = do_fio(1, &v, sizeof v);
+      items += bits_of(v);
+    }
+    if (status != 0) return "item " + std::to_string(k + 1) + " -1" + items + "\n";
+  }
+  return "end " + std::to_string(e_rsfe()) + items + "\n";
+}
+
+// The same READ made of the editors alone, each field read where the one before it ended, then
+// the rest of the record skipped through its line end. Once a READ has met the end of the file
+// (`ended`), the next meets it at its start.
+std::string read_by_the_editors(testing_support::StringSource& in, std::string_view file,
+                                const std::vector<DataEdit>& edits, bool& ended) {
+  if (ended) return "start -1\n";
+  std::string items;
+  for (std::size_t k = 0; k < edits.size(); ++k) {
+    EditStatus status;
+    if (edits[k].code == 'A') {
+      char text[5] = {'#', '#', '#', '#', '#'};
+      status = read_characters(in, text, sizeof text, static_cast<std::size_t>(edits[k].width));
+      items += " [" + std::string(text, sizeof text) + "]";
+    } else {
+      float v = kUntouched;
+      status = read_real(in, edits[k].width, edits[k].decimals, v);
+      items += bits_of(v);
+    }
+    // An editing error ends the run.
+    if (status == EditStatus::kUnexpected) return "fatal\n";
+    if (status != EditStatus::kOk) {
+      ended = true;
+      return "item " + std::to_string(k + 1) + " -1" + items + "\n";
+    }
+  }
+  const std::size_t line_end = file.find('\n', in.pos());
+  if (line_end == std::string_view::npos) {
+    in.seek(file.size());
+    ended = true;
+    return "end -1" + items + "\n";
+  }
+  in.seek(line_end + 1);
+  return "end 0" + items + "\n";
+}
+
+// The line, from 1, where two reports begin to differ.
+std::size_t first_difference(const std::string& a, const std::string& b) {
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
+  return 1 + static_cast<std::size_t>(std::count(a.begin(), a.begin() + at, '\n'));
+}
+
+TEST(FormattedRead, RecordsReadAsTheEditorsReadEachFieldOnItsOwn) {
+  // The program's format; others whose first eight fields are a data record's; and formats that
+  // are not, which the editors read field by field.
+  static constexpr const char* kFormats[] = {
+      "(8E10.4)",  "(8F10.2)", "(4E10.4,4E10.0)", "(8E10.22)",         "(9E10.4)",
+      "(8E10.23)", "(7E10.4)", "(8E11.4)",        "(E10.4,A5,6E10.4)",
+  };
+  // The last two do not keep to the ten columns of the fields.
+  const auto in_columns = [](const std::string& format) {
+    return format.find("E11") == std::string::npos && format.find('A') == std::string::npos;
+  };
+  Generator g(0x5eadu);
+  for (const char* format : kFormats) {
+    std::vector<DataEdit> edits;
+    const std::optional<Format> compiled = Format::parse(format);
+    ASSERT_TRUE(compiled.has_value());
+    for (const DataItem& item : *compiled) edits.push_back(item.edit);
+    const std::string file = generated_file(g, !in_columns(format));
+    testing_support::StringSource in(file);
+    // READs until one meets the end of the file at its start, or an editing error ends the run.
+    const auto last = [](const std::string& line) {
+      return line.rfind("start", 0) == 0 || line == "fatal\n";
+    };
+    std::string expected;
+    bool ended = false;
+    for (int k = 0; k < 10000; ++k) {
+      const std::string line = read_by_the_editors(in, file, edits, ended);
+      expected += line;
+      if (last(line)) break;
+    }
+    // Reads as the file system gives them, and reads of at most seven bytes.
+    for (const std::size_t most : {static_cast<std::size_t>(-1), std::size_t{7}}) {
+      SCOPED_TRACE(std::string(format) + ", at most " + std::to_string(most) + " bytes a read");
+      InProcessRuntime runtime;
+      runtime.files().files = {{"data.txt", file}};
+      runtime.files().most_per_transfer = most;
+      reported.clear();
+      const bool stopped = runtime.run([&] {
+        open_file(kFileUnit, text80("data.txt"), "old");
+        for (int k = 0; k < 10000; ++k) {
+          const std::string line = read_with(kFileUnit, format, edits);
+          report(line);
+          if (last(line)) break;
+        }
+      });
+      if (!stopped) {
+        EXPECT_EQ(testing_support::lines_of(runtime.files().err).at(0),
+                  "fmt: read unexpected character");
+        reported += "fatal\n";
+      }
+      EXPECT_TRUE(reported == expected)
+          << "the first difference is in READ " << first_difference(reported, expected);
+    }
   }
 }
 

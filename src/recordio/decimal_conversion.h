@@ -9,9 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "simd.h"
 
 namespace recordio {
 
@@ -37,6 +35,10 @@ inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
   return p;
 }();
 
+// The largest power of ten the fast tier divides by: 10^22 is the largest exact in double
+// precision.
+inline constexpr std::size_t kMaxExactScale = kExactPowersOfTen.size() - 1;
+
 // The decimal number in double precision, correctly rounded, by the standard library's exact
 // conversion of its decimal text: for the numbers the fast path of decimal_to_float leaves.
 double exact_decimal_to_double(DecimalNumber n);
@@ -49,7 +51,7 @@ inline float divided_exactly(double digits, std::size_t scale) {
   return static_cast<float>(digits / kExactPowersOfTen[scale]);
 }
 
-#if defined(__SSE2__)
+#if RECORDIO_SIMD
 // The fast tier for two such numbers over the same power of ten, in the low half of the result.
 // A signed zero comes out as -0: the caller adds +0 to the values (which changes no other).
 inline __m128 divided_exactly(__m128d digits, std::size_t scale) {

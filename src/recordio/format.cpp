@@ -1,10 +1,7 @@
 #include "format.h"
 
-#include <algorithm>
 #include <cstring>
 #include <span>
-
-#include "line_end.h"
 
 namespace recordio {
 
@@ -45,44 +42,18 @@ class FormatParser {
         continue;
       }
       const auto prefix_length = static_cast<std::uint32_t>(format.literal_length_ - prefix_offset);
-      const DataEdit& e = part.edit;
-      const bool row_field =
-          e.code == 'F' && e.decimals == 3 && (e.width == 7 || e.width == 10) && prefix_length <= 1;
-      format.items_[format.item_count_++] = {
-          e,
-          static_cast<std::uint32_t>(prefix_offset),
-          prefix_length,
-          e.code != 'A' && e.width == kCommonWidth && e.decimals <= kMaxExactScale,
-          static_cast<std::uint8_t>(row_field ? e.width : 0),
-          prefix_length == 1 ? format.literals_[prefix_offset] : '\0'};
+      format.items_[format.item_count_++] = {part.edit, static_cast<std::uint32_t>(prefix_offset),
+                                             prefix_length};
       prefix_offset = format.literal_length_;
     }
     format.items_[format.item_count_] = {
         {},
         static_cast<std::uint32_t>(prefix_offset),
-        static_cast<std::uint32_t>(format.literal_length_ - prefix_offset),
-        false,
-        0,
-        '\0'};
-    // A row format's records are built whole in the unit's buffer, with room made for one at
-    // the statement's start; in any other format no item takes the rows' path.
-    const std::span items(format.items_, format.item_count_);
-    const bool rows =
-        !items.empty() &&
-        std::all_of(items.begin(), items.end(), [](const DataItem& i) { return i.row_width != 0; });
-    format.row_room_ = 0;
-    for (DataItem& item : items) {
-      if (!rows) item.row_width = 0;
-      format.row_room_ += item.row_width;
-    }
-    if (rows) format.row_room_ += format.literal_length_ + kWrittenLineEnd.size();
-    format.record_fields_ = items.size() >= kRecordFields &&
-                            std::all_of(items.begin(), items.begin() + kRecordFields,
-                                        [](const DataItem& i) { return i.ten_columns; });
+        static_cast<std::uint32_t>(format.literal_length_ - prefix_offset)};
     return format;
   }
 
-  static constexpr char kSoh2 = '\x02';  // a literal delimiter, like the apostrophe
+  static constexpr char kStx = '\x02';  // STX: a literal delimiter, like the apostrophe
 
   // A parenthesised list after its "(", through its ")".
   bool list() {
@@ -100,7 +71,7 @@ class FormatParser {
     skip_blanks();
     if (at_ == text_.size()) return false;
     const char c = text_[at_];
-    if (c == '\'' || c == '"' || c == kSoh2) return literal(c);
+    if (c == '\'' || c == '"' || c == kStx) return literal(c);
     const std::optional<int> count = number();
     if (count && *count == 0) return false;
     const int repeat = count.value_or(1);

@@ -14,13 +14,6 @@
 
 namespace recordio {
 
-// The fields of a data record are ten columns wide; the one-pass read of such a field takes at
-// most this many decimals (10^d is exact in double precision).
-inline constexpr int kCommonWidth = 10;
-inline constexpr int kMaxExactScale = 22;
-// A data record begins with this many such fields.
-inline constexpr int kRecordFields = 8;
-
 // A data edit descriptor: Aw (or A), Ew.d, Fw.d.
 struct DataEdit {
   char code;     // 'A', 'E' or 'F'
@@ -34,12 +27,6 @@ struct DataItem {
   DataEdit edit;
   std::uint32_t prefix_offset;  // where the literal text sits in the format's literal pool
   std::uint32_t prefix_length;
-  // Decided once, when the format is compiled, for the statements' in-line paths; neither path
-  // takes the item after the last.
-  bool ten_columns;  // a numeric field ten columns wide, at most kMaxExactScale decimals
-  // 7 or 10 in a row format (every item F7.3 or F10.3 after at most one literal byte), else 0
-  std::uint8_t row_width;
-  char separator;  // that literal byte, when there is one
 };
 
 class Format {
@@ -60,19 +47,13 @@ class Format {
     return {literals_ + item.prefix_offset, item.prefix_length};
   }
   bool has_literals() const { return literal_length_ != 0; }
-  // For a row format, the room its record takes in a buffer (literals, fields and line end); 0
-  // for any other format. At most kMaxParts * 11 + kMaxLiteralBytes + 1.
-  std::size_t row_room() const { return row_room_; }
-  // Whether the format begins with kRecordFields ten-column numeric fields, which a READ reads
-  // together.
-  bool begins_with_record_fields() const { return record_fields_; }
+  std::size_t literal_length() const { return literal_length_; }
 
  private:
   friend class FormatParser;
   DataItem items_[kMaxParts + 1] = {};  // the items, then the closing literal
   std::size_t item_count_ = 0;
-  std::size_t row_room_ = 0;
-  bool record_fields_ = false;
+  // Every byte set, so that a one-byte look at an item's literal (of zero or one byte) is defined.
   char literals_[kMaxLiteralBytes] = {};
   std::size_t literal_length_ = 0;
 };
@@ -107,7 +88,7 @@ class FormatCache {
 // The walk of one statement over its format.
 class FormatWalk {
  public:
-  // Before any format is started, the walk is past the end of one without items.
+  // Before any format is started, the walk is at the end of one without items or literals.
   void start(const Format& format) {
     format_ = &format;
     next_ = format.begin();
@@ -115,24 +96,22 @@ class FormatWalk {
   }
 
   const Format& format() const { return *format_; }
-  // The next data item; nullptr when the format has no more.
-  const DataItem* next() { return next_ == end_ ? nullptr : next_++; }
   bool at_end() const { return next_ == end_; }
-  // The next data item, or past the end the closing literal's item (which leaves the walk
-  // past_end()); for the in-line paths, which look at the item's flags anyway.
+  // The next data item, or past the end the closing literal's item, whose edit has no code (and
+  // which leaves the walk past_end()): the statements' in-line paths look at the edit anyway.
   const DataItem& take() { return *next_++; }
   bool past_end() const { return next_ > end_; }
   // Moves on by n items, which the format has.
   void skip(std::size_t n) { next_ += n; }
-  const DataItem* position() const { return next_; }
   // The literal text up to the next data item, or to the end of the format.
-  std::string_view rest() const { return format_->prefix(*next_); }
+  std::string_view rest() const {
+    return format_ == nullptr ? std::string_view() : format_->prefix(*next_);
+  }
 
  private:
-  static constexpr DataItem kNoItems[1] = {};  // and no literal
   const Format* format_ = nullptr;
-  const DataItem* next_ = kNoItems;
-  const DataItem* end_ = kNoItems;
+  const DataItem* next_ = nullptr;
+  const DataItem* end_ = nullptr;
 };
 
 }  // namespace recordio

@@ -82,7 +82,7 @@ std::optional<Failure> open_unit(UnitTable& units, Unit& u, std::string_view fil
 int f_open(const olist* o) {
   Statement& s = statement();
   s.unit = o->unit;
-  s.writing_number = -1;
+  s.ready_to_write = 0;
   UnitTable& units = runtime().units;
   Unit* const u = units.at(o->unit);
   if (u == nullptr) fatal("open", Failure::runtime(RuntimeError::kUnitNumber));
@@ -100,7 +100,7 @@ int f_open(const olist* o) {
 
 int f_clos(const cllist* c) {
   // CLOSE keeps the file: the run closes with no status.
-  statement().writing_number = -1;
+  statement().ready_to_write = 0;
   Unit* u = runtime().units.at(c->unit);
   if (u == nullptr) fatal("close", Failure::runtime(RuntimeError::kUnitNumber));
   u->close(true);

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 #include "decimal_conversion.h"
 #include "format.h"
+#include "line_end.h"
 
 namespace recordio {
 namespace {
@@ -159,6 +161,21 @@ void write_fixed(char* field, float v, int w, int d) {
     }
   }
   write_fixed_other(field, v, w, d);
+}
+
+int write_row_field_fixed(char* field, float v, int w) {
+  write_fixed(field, v, w, 3);
+  return 0;
+}
+
+std::size_t row_room(const Format& format) {
+  if (format.begin() == format.end()) return 0;
+  std::size_t room = format.literal_length() + kWrittenLineEnd.size();
+  for (const DataItem& item : std::span(format.begin(), format.end())) {
+    if (!is_row_field(item.edit) || item.prefix_length > 1) return 0;
+    room += static_cast<std::size_t>(item.edit.width);
+  }
+  return room;
 }
 
 std::size_t list_real_text(float v, char (&text)[32]) {

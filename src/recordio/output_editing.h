@@ -13,9 +13,8 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__x86_64__)
-#include <emmintrin.h>
-#endif
+#include "format.h"
+#include "simd.h"
 
 namespace recordio {
 
@@ -91,7 +90,7 @@ inline constexpr double kTwoTo52 = 4503599627370496.0;
 // x rounded to an integer, ties to even, as the program's rounding mode rounds; a value beyond
 // the range of a 64-bit integer, an infinity or a NaN gives -2^63.
 inline std::int64_t round_to_integer(double x) {
-#if defined(__x86_64__)
+#if RECORDIO_SIMD
   return _mm_cvtsd_si64(_mm_set_sd(x));  // out of range: -2^63
 #else
   if (!(std::fabs(x) < kTwoTo52)) return std::numeric_limits<std::int64_t>::min();
@@ -139,6 +138,28 @@ template <int W>
   }
   std::memcpy(field + W - 4, decimals, 4);
   return true;
+}
+
+// The rows' fields: F7.3 and F10.3, which write_three_decimals writes.
+constexpr bool is_row_field(const DataEdit& edit) {
+  return edit.code == 'F' && edit.decimals == 3 && (edit.width == 7 || edit.width == 10);
+}
+
+// A row format: every data item a row field, after a literal of at most one byte. Its records are
+// built whole in a unit's buffer, each field by write_row_field in place. The room one record
+// takes there (literals, fields and line end), at most Format::kMaxParts * 11 +
+// Format::kMaxLiteralBytes + 2; 0 for any other format.
+std::size_t row_room(const Format& format);
+
+// A row field as the rows write it: the in-line editor, and write_fixed for the values it leaves.
+// Returns 0, a statement's result for the item, so that a statement can end the item with it and
+// keep no frame around the call to write_fixed.
+[[gnu::noinline]] int write_row_field_fixed(char* field, float v, int w);
+template <int W>
+[[gnu::always_inline]] inline int write_row_field(char* field, float v) {
+  if (write_three_decimals<W>(field, v)) [[likely]]
+    return 0;
+  return write_row_field_fixed(field, v, W);
 }
 
 }  // namespace recordio

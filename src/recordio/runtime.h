@@ -4,7 +4,11 @@
 // instance; a test starts it over.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "format.h"
+#include "record_reader.h"
 #include "recordio.h"
 #include "terminator.h"
 #include "unit_table.h"
@@ -14,32 +18,43 @@ namespace recordio {
 // The format line of a diagnostic shows this while a list-directed statement is current.
 inline constexpr const char* kListIo = "list io";
 
-struct Statement;
-// A formatted statement's transfer of one single-precision item, chosen by its direction.
-using OneItem = int (*)(Statement&, char* item);
-// Before any formatted statement: the item has no format to take it, which is fatal.
-int item_without_format(Statement&, char* item);
+// How a formatted statement transfers a single-precision item, chosen at its start by its
+// direction and its format. Before any formatted statement: none, and an item is fatal.
+enum class ItemPath : unsigned char { kNone, kRead, kWrite, kWriteRow };
 
+// What statements do with the format text they saw last, as formatted_io.cpp decides it by the
+// editors' own tests: whether a READ reads its first items as a data record's fields, the room a
+// row of a row format takes (0 for any other format), and how a WRITE transfers an item.
+// Statements in a loop use one format over and over, and a text's address identifies it.
+struct FormatPlan {
+  const char* text = nullptr;
+  bool record = false;
+  std::size_t row_room = 0;
+  ItemPath write = ItemPath::kNone;
+};
+
+// The key a unit number is ready to write under: never 0, whatever the number.
+constexpr std::int64_t ready_key(ftnint unit) {
+  return std::int64_t{unit} + (std::int64_t{1} << 32);
+}
+
+// The statement in progress. Every member starts as zero, so that the runtime starts as zeros
+// (static storage that costs nothing until used).
 struct Statement {
   ftnint unit = 0;               // the current unit's number
   const char* format = nullptr;  // the current format text, kListIo, or nullptr when none is
   bool writing = false;          // the direction of the last statement
   bool end_exit = false;         // the statement in progress has an end-of-file exit
   Unit* active = nullptr;        // the unit of the statement in progress
-  FormatWalk walk;               // a formatted statement's position in its format
-  OneItem one_item = item_without_format;  // set by a formatted statement's start
-  // A formatted READ whose format begins with a data record's common fields reads them together
-  // at its first item (record_ahead until then): their values wait here for the statement's
-  // items, from ahead_next up to ahead_end.
-  bool record_ahead = false;
-  float ahead[kRecordFields] = {};
-  const float* ahead_next = nullptr;
-  const float* ahead_end = nullptr;
-  ftnint active_number = -1;   // the number of `active`: a statement on the same unit, still
-                               // connected, need not look it up again
-  ftnint writing_number = -1;  // the number of `active` while it has been writing since its
-                               // last READ, and no OPEN or CLOSE came since: a WRITE on it is
-                               // ready to go
+  ftnint active_number = 0;      // the number of `active` (when there is one): a statement on
+                                 // the same unit, still connected, need not look it up again
+  // ready_key of the number of `active` while it has been writing since its last READ, and no
+  // OPEN or CLOSE came since (a WRITE on it is ready to go); 0, no unit's key, else.
+  std::int64_t ready_to_write = 0;
+  FormatWalk walk;  // a formatted statement's position in its format
+  ItemPath item_path = ItemPath::kNone;
+  ReadAhead ahead;  // a formatted READ's record fields read ahead
+  FormatPlan plan;  // of the format text seen last
 };
 
 // What start-up recorded.

@@ -4,7 +4,6 @@ namespace recordio {
 
 Unit* connect_statement(const cilist& c) {
   Statement& s = statement();
-  s.active_number = -1;
   Unit* u = runtime().units.at(c.unit);
   if (u == nullptr) fatal("unit", Failure::runtime(RuntimeError::kUnitNumber));
   if (!u->connected()) {
@@ -18,13 +17,13 @@ Unit* connect_statement(const cilist& c) {
 
 Unit* start_writing(const cilist& c) {
   Statement& s = statement();
-  s.writing_number = -1;
+  s.ready_to_write = 0;
   Unit* u = s.active;
   if (u == nullptr || c.unit != s.active_number || !u->connected()) u = connect_statement(c);
   if (u->mode() == Mode::kReadOnly)
     fatal("write start", Failure::runtime(RuntimeError::kCantWrite));
   u->begin_writing();
-  s.writing_number = c.unit;
+  s.ready_to_write = ready_key(c.unit);
   // A failure noted since the last statement that settled (a READ's end that read more) is
   // reported before anything is written. A WRITE on the unit that wrote last follows a statement
   // that settled.

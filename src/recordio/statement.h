@@ -43,11 +43,11 @@ inline Unit* start_statement(const cilist& c, const char* format, Direction dire
   s.writing = direction == Direction::kWriting;
   s.end_exit = c.end != 0;
   if (s.writing) {
-    if (c.unit == s.writing_number) [[likely]]
+    if (ready_key(c.unit) == s.ready_to_write) [[likely]]
       return s.active;
     return start_writing(c);
   }
-  s.writing_number = -1;
+  s.ready_to_write = 0;
   Unit* u = s.active;
   if (u == nullptr || c.unit != s.active_number || !u->connected()) [[unlikely]]
     u = connect_statement(c);

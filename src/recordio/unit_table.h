@@ -51,12 +51,16 @@ class UnitTable;
 class Unit {
  public:
   static constexpr std::size_t kBufferSize = 64 * 1024;
+  // Bytes after the buffer that a reader may load, and ignore, past the valid bytes: a record's
+  // columns are loaded in whole vectors.
+  static constexpr std::size_t kSlack = 128;
 
   // A connected unit's buffer and name. The table holds kBlockCount of them, untouched (and so
   // costing no memory) until their unit reads or writes; more come from the heap.
   struct Block {
     char name[kNameCapacity] = {};
     char bytes[kBufferSize] = {};
+    char slack[kSlack] = {};
   };
 
   bool connected() const { return connected_; }
@@ -106,6 +110,15 @@ class Unit {
   // The bytes read ahead and not yet consumed, and consuming n of them (ordinary characters).
   std::string_view buffered() const { return {next_, static_cast<std::size_t>(limit_ - next_)}; }
   void skip(std::size_t n) { next_ += n; }
+  // Makes at least n bytes ahead contiguous in the buffer (n < kBufferSize / 2), or all those
+  // through the next line end, or all up to the end of the file (or a read that fails, which is
+  // noted): a record's columns can then be read from buffered() without asking for more.
+  void make_contiguous(std::size_t n) {
+    while (static_cast<std::size_t>(limit_ - next_) < n &&
+           std::memchr(next_, '\n', static_cast<std::size_t>(limit_ - next_)) == nullptr &&
+           fill()) {
+    }
+  }
   // Reads and discards through the next line end; false when the file ends first (or a read
   // fails). A record read through its last field has its line end next.
   bool skip_record() {

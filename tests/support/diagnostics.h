@@ -9,18 +9,20 @@
 
 namespace testing_support {
 
-// The lines of a text without their line ends; a last line without one is marked so.
+// The lines of a text the runtime wrote, without their line ends (the platform's); a last line
+// without one is marked so.
 inline std::vector<std::string> lines_of(const std::string& text) {
+  const std::string_view end = recordio::kWrittenLineEnd;
   std::vector<std::string> lines;
   std::size_t at = 0;
   while (at < text.size()) {
-    const std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) {
+    const std::size_t found = text.find(end, at);
+    if (found == std::string::npos) {
       lines.push_back(text.substr(at) + "<no line end>");
       break;
     }
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
+    lines.push_back(text.substr(at, found - at));
+    at = found + end.size();
   }
   return lines;
 }

@@ -88,7 +88,7 @@ class FormatCache {
 // The walk of one statement over its format.
 class FormatWalk {
  public:
-  // Before any format is started, the walk is at the end of one without items or literals.
+  // Before any format is started, the walk is at the end of one without items.
   void start(const Format& format) {
     format_ = &format;
     next_ = format.begin();
@@ -103,10 +103,8 @@ class FormatWalk {
   bool past_end() const { return next_ > end_; }
   // Moves on by n items, which the format has.
   void skip(std::size_t n) { next_ += n; }
-  // The literal text up to the next data item, or to the end of the format.
-  std::string_view rest() const {
-    return format_ == nullptr ? std::string_view() : format_->prefix(*next_);
-  }
+  // The literal text up to the next data item, or to the end of the format; only once started.
+  std::string_view rest() const { return format_->prefix(*next_); }
 
  private:
   const Format* format_ = nullptr;

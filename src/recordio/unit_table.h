@@ -178,9 +178,10 @@ class Unit {
  private:
   friend class UnitTable;
   void attach(UnitTable& table);
-  int peek_slow();
-  bool skip_record_slow();
-  bool fill();  // false at the end of the file, or when the read fails
+  // Out of line, so that the statements' in-line paths around them need no stack frame.
+  [[gnu::noinline]] int peek_slow();
+  [[gnu::noinline]] bool skip_record_slow();
+  [[gnu::noinline]] bool fill();  // false at the end of the file, or when the read fails
   char* extend_record_slow(std::size_t n);
   // Publishes the buffer's bytes up to `end` for output, once they are in place: a handler sees
   // whole records.

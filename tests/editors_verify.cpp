@@ -15,7 +15,8 @@
 //   editors_verify [--stride S] [--threads T]
 // With a stride S, only every S-th text and bit pattern is checked (make test runs such a slice):
 // records of eight texts in a row, every 8 S texts.
-// Prints what it executed and the mismatches, and fails on any mismatch.
+// Prints what it executed and the mismatches, and fails on any mismatch; on standard error, how
+// far it got.
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -271,6 +272,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const auto start = std::chrono::steady_clock::now();
   std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> finished{0};
   std::vector<InputCounts> input(threads);
   std::vector<OutputCounts> output(threads);
   std::vector<std::thread> workers;
@@ -283,6 +285,11 @@ int main(int argc, char** argv) {
                         input[t]);
         } else {
           check_patterns(piece.first, piece.last, stride, output[t]);
+        }
+        // The long run says how far it got, every twentieth of the work.
+        const std::size_t done = ++finished;
+        if (done * 20 / pieces.size() != (done - 1) * 20 / pieces.size()) {
+          std::fprintf(stderr, "%zu%% done\n", done * 100 / pieces.size());
         }
       }
     });

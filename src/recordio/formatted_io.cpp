@@ -210,14 +210,14 @@ int write_one(Statement& s, char* item) {
 int write_row_item(Statement& s, char* item) {
   const DataItem& data = s.walk.take();
   Unit& unit = *s.active;
-  float value;
-  std::memcpy(&value, item, sizeof value);
   char* field = unit.record_end();
   // The literal before the field has at most one byte; without one, the byte put here is the
   // field's first column's until the field is written. In a row format every item's literal
   // begins within the first Format::kMaxParts bytes of the literal pool, so the byte is in it.
   *field = s.walk.format().prefix(data).data()[0];
   field += data.prefix_length;
+  float value;
+  std::memcpy(&value, item, sizeof value);
   // The record's end moves past the field first: the field's editor ends the item.
   switch (data.edit.width) {
     case 10:

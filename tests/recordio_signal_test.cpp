@@ -178,7 +178,7 @@ class SignalAfterWrite final : public recordio::FileLayer {
     return real_.write_now(h, from, n);
   }
   void hand_back(int h, std::size_t n) override { real_.hand_back(h, n); }
-  int cut_here(int h) override { return real_.cut_here(h); }
+  int cut_here(int h, bool rewriting) override { return real_.cut_here(h, rewriting); }
   int close(int h) override { return real_.close(h); }
 
  private:

@@ -102,8 +102,10 @@ class FileLayer {
 
   // Moves the handle's position back over n bytes read ahead and not used, where it has one.
   virtual void hand_back(FileHandle handle, std::size_t n) = 0;
-  // Cuts the file at the handle's position: 0, or the system's error number.
-  virtual int cut_here(FileHandle handle) = 0;
+  // Cuts the file at the handle's position: 0, or the system's error number. `rewriting` says the
+  // cut comes before the unit writes over what the file held from there on, and the platform may
+  // keep the room it frees for the bytes about to come.
+  virtual int cut_here(FileHandle handle, bool rewriting) = 0;
   // 0, or the system's error number; the handle is released either way.
   virtual int close(FileHandle handle) = 0;
 

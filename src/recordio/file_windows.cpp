@@ -321,7 +321,7 @@ class WindowsFiles final : public FileLayer {
     (void)SetFilePointerEx(h, back, nullptr, FILE_CURRENT);
   }
 
-  int cut_here(FileHandle handle) override {
+  int cut_here(FileHandle handle, bool) override {
     // SetEndOfFile cuts the file at the handle's position.
     const HANDLE h = system_handle(handle);
     if (!usable(h)) return EBADF;

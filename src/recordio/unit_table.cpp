@@ -142,7 +142,7 @@ void Unit::close(bool cut_matters) {
   // Whatever was read ahead goes back, so that a file shared with what runs next (standard
   // input from a file) is left just after the last record read.
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && cut_at_close_ && files.cut_here(handle_) != 0 &&
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_ && files.cut_here(handle_, false) != 0 &&
       cut_matters) {
     note("endfile", Failure::runtime(RuntimeError::kTruncate));
   }
@@ -162,7 +162,7 @@ void Unit::close_quietly(bool wait) noexcept {
   FileLayer& files = table_->files();
   (void)write_out(wait);
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && cut_at_close_) (void)files.cut_here(handle_);
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_) (void)files.cut_here(handle_, false);
   if (named_) (void)files.close(handle_);
   connected_ = false;
 }
@@ -333,7 +333,7 @@ void Unit::cut_where_writing_starts() {
   // A sequential WRITE makes its record the last of the file. Cutting the file where the first
   // record will go, before any is written, means the file never holds new records followed by
   // the tail of what it held before: a run killed while writing leaves a prefix of its rows.
-  if (table_->files().cut_here(handle_) != 0) {
+  if (table_->files().cut_here(handle_, true) != 0) {
     note("endfile", Failure::runtime(RuntimeError::kTruncate));
   }
 }

@@ -194,7 +194,7 @@ void FakeFiles::hand_back(FileHandle h, std::size_t n) {
   if (d != nullptr && d->kind == FileKind::kRegular) d->position -= std::min(n, d->position);
 }
 
-int FakeFiles::cut_here(FileHandle h) {
+int FakeFiles::cut_here(FileHandle h, bool) {
   if (const int error = fails(kCut)) return error;
   Handle* d = handle(h);
   if (d == nullptr) return EBADF;

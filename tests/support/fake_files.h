@@ -70,7 +70,7 @@ class FakeFiles final : public recordio::FileLayer {
   int wait(recordio::FileHandle handle, bool writing) override;
   std::size_t write_now(recordio::FileHandle handle, const char* from, std::size_t n) override;
   void hand_back(recordio::FileHandle handle, std::size_t n) override;
-  int cut_here(recordio::FileHandle handle) override;
+  int cut_here(recordio::FileHandle handle, bool rewriting) override;
   int close(recordio::FileHandle handle) override;
 
  private:

@@ -2,14 +2,17 @@
 // written out, a unit opening or closing), so that a handler never sees a half-made change.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 
 namespace recordio {
 
-// Written by the guards, read by the handlers: only plain loads and stores of sig_atomic_t.
+// Written by the guards, read by the handlers: only plain loads and stores of sig_atomic_t, and
+// a flag a handler on another thread (where the platform has one) sets as it ends the run.
 struct SignalState {
   volatile std::sig_atomic_t guards = 0;  // guards in place
   volatile std::sig_atomic_t held = 0;    // the signal a handler left to the guards, or 0
+  std::atomic<bool> ending{false};        // a handler is ending the run
 };
 
 // No system call: a handler that finds a guard in place notes its signal with hold_back and

@@ -35,10 +35,8 @@ namespace {
 // termination request. (Windows has no hang-up, quit, broken pipe or file-size signal.)
 constexpr int kHandledSignals[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
 
-// The thread that runs the statements, for the control handler to suspend.
+// The thread that runs the statements, for the control handler to suspend: set once, at start-up.
 HANDLE main_thread = nullptr;
-// Set by the handler that ends the process; a handler that comes later leaves it to that one.
-std::atomic<bool> ending{false};
 
 std::string_view message_of(int sig) {
   switch (sig) {
@@ -92,7 +90,7 @@ extern "C" void on_signal(int sig) {
     std::signal(sig, on_signal);
     return;
   }
-  if (ending.exchange(true)) {
+  if (runtime().units.signals().ending.exchange(true)) {
     // The control handler is ending the run and lets this thread finish nothing.
     for (;;) Sleep(INFINITE);
   }
@@ -120,6 +118,7 @@ BOOL WINAPI on_console_event(DWORD event) {
   CONTEXT context{};
   context.ContextFlags = CONTEXT_CONTROL;
   (void)GetThreadContext(main_thread, &context);
+  std::atomic<bool>& ending = runtime().units.signals().ending;
   if (ending.load()) {
     // The main thread is ending the run already.
     ResumeThread(main_thread);

@@ -394,9 +394,9 @@ TEST(RegressionKilledRunMixesTwoConversions, AKilledRunLeavesAPrefixOfItsRows) {
     ASSERT_TRUE(status.has_value());
     const std::string left = dir.read("out.csv");
     if (WIFSIGNALED(*status) && left.size() < rows.size()) ++landed;
+    // A write the kill cuts short may end inside a row; what is there is the rows' beginning.
     EXPECT_TRUE(left.size() <= rows.size() && rows.compare(0, left.size(), left) == 0)
         << "attempt " << attempt << ": " << left.size() << " bytes are not a prefix of the rows";
-    EXPECT_EQ(left.size() % 41, 0u) << "a row cut short";
   }
   EXPECT_GT(landed, 0) << "no kill landed while the rows were being written";
 }

@@ -149,14 +149,16 @@ class PosixFiles final : public FileLayer {
   int cut_here(FileHandle handle, bool rewriting) override {
     const off_t at = ::lseek(handle, 0, SEEK_CUR);
     struct stat st {};
-    const off_t held = rewriting && ::fstat(handle, &st) == 0 ? st.st_size : 0;
+    // The room the file took on its device (a sparse file takes less than its length says).
+    const off_t held = rewriting && ::fstat(handle, &st) == 0
+                           ? std::min<off_t>(st.st_size, st.st_blocks * 512)
+                           : 0;
     if (at < 0 || ::ftruncate(handle, at) != 0) return errno;
 #ifdef FALLOC_FL_KEEP_SIZE
-    // The room the file took stays allocated, beyond its end, for the rows that will take its
-    // place: a file system that sees a file cut to nothing and written again would otherwise
-    // flush it to disk when it is closed (ext4 does), and allocate every block anew. The cut at
-    // CLOSE frees what the new contents leave unused. Where this is not supported, nothing is
-    // kept.
+    // That room stays allocated, beyond the file's end, for the rows that will take its place: a
+    // file system that sees a file cut to nothing and written again would otherwise flush it to
+    // disk when it is closed (ext4 does), and allocate every block anew. The cut at CLOSE frees
+    // what the new contents leave unused. Where this is not supported, nothing is kept.
     if (held > at) (void)::fallocate(handle, FALLOC_FL_KEEP_SIZE, at, held - at);
 #endif
     return 0;

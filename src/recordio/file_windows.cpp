@@ -19,6 +19,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <optional>
 
 #include "file.h"
 
@@ -105,7 +107,9 @@ DWORD transfer_size(std::size_t n) {
 
 // How much a pipe's write end takes now without waiting: 0 when it cannot say. (The pipe
 // information class of the native interface; its number and layout are fixed.)
-std::size_t pipe_room(HANDLE h) {
+// The room a pipe has for writing; nothing when the system will not say (the write end of an
+// anonymous pipe is often opened without the right to ask).
+std::optional<std::size_t> pipe_room(HANDLE h) {
   struct PipeLocalInformation {
     ULONG type, configuration, maximum_instances, current_instances, inbound_quota,
         read_data_available, outbound_quota, write_quota_available, state, end;
@@ -113,9 +117,48 @@ std::size_t pipe_room(HANDLE h) {
   constexpr auto kFilePipeLocalInformation = static_cast<FILE_INFORMATION_CLASS>(24);
   IO_STATUS_BLOCK status{};
   if (NtQueryInformationFile(h, &status, &info, sizeof info, kFilePipeLocalInformation) != 0) {
-    return 0;
+    return std::nullopt;
   }
   return info.write_quota_available;
+}
+
+// A write to a pipe whose room is unknown, from a thread of its own, waited for a short while and
+// then given up (and cancelled where the system can): a handler never waits for a reader who has
+// stopped reading. The write's state is left to the thread, which may outlive the wait.
+struct DetachedWrite {
+  HANDLE h;
+  const char* from;
+  DWORD n;
+  volatile LONG put;
+};
+
+DWORD WINAPI write_detached(void* argument) {
+  auto* w = static_cast<DetachedWrite*>(argument);
+  DWORD put = 0;
+  if (WriteFile(w->h, w->from, w->n, &put, nullptr))
+    InterlockedExchange(&w->put, static_cast<LONG>(put));
+  return 0;
+}
+
+std::size_t write_within(HANDLE h, const char* from, DWORD n, DWORD milliseconds) {
+  auto* w = new (std::nothrow) DetachedWrite{h, from, n, 0};
+  if (w == nullptr) return 0;
+  const HANDLE thread = CreateThread(nullptr, 0, write_detached, w, 0, nullptr);
+  if (thread == nullptr) {
+    delete w;
+    return 0;
+  }
+  if (WaitForSingleObject(thread, milliseconds) != WAIT_OBJECT_0) {
+    (void)CancelSynchronousIo(thread);
+    if (WaitForSingleObject(thread, milliseconds) != WAIT_OBJECT_0) {
+      CloseHandle(thread);
+      return 0;  // still waiting: the bytes (and `w`) are its own now
+    }
+  }
+  CloseHandle(thread);
+  const auto put = static_cast<std::size_t>(w->put);
+  delete w;
+  return put;
 }
 
 // Facts of a handle of the system. A file on a disk is identified by its volume's serial number
@@ -298,9 +341,12 @@ class WindowsFiles final : public FileLayer {
     const HANDLE h = system_handle(handle);
     if (!usable(h)) return 0;
     // A file on a disk, the console and the other devices take their bytes without waiting for
-    // anybody. A pipe is given at most the room it reports, and nothing when it cannot say.
+    // anybody. A pipe is given at most the room it reports, or, when it cannot say, a write that
+    // is given up after a short wait.
     if (GetFileType(h) == FILE_TYPE_PIPE) {
-      n = std::min(n, pipe_room(h));
+      const std::optional<std::size_t> room = pipe_room(h);
+      if (!room) return write_within(h, from, transfer_size(n), 100);
+      n = std::min(n, *room);
       if (n == 0) return 0;
     }
     DWORD put = 0;

@@ -36,6 +36,14 @@ std::optional<FileHandle> standard_stream_of(FileLayer& files, const FileFacts& 
   return std::nullopt;
 }
 
+// Whether `file` is standard input's own pipe or file (a terminal or device it is on is shared by
+// whatever else uses it, and is no input of this run's alone).
+bool is_standard_input(FileLayer& files, const FileFacts& file) {
+  FileFacts input;
+  return files.describe(kStandardInput, input) == 0 && input.identity == file.identity &&
+         (input.kind == FileKind::kRegular || input.kind == FileKind::kFifo);
+}
+
 // Connects the unit, closed, to the named file; the failure for the line "open: ...", if any.
 std::optional<Failure> open_unit(UnitTable& units, Unit& u, std::string_view file, Status status) {
   FileLayer& files = units.files();
@@ -65,6 +73,9 @@ std::optional<Failure> open_unit(UnitTable& units, Unit& u, std::string_view fil
       }
       return std::nullopt;
     }
+    // Standard input's own file, the pipe or file the name itself came through, is read by this
+    // run too: rows written into it would be read by nobody, or write over what is read.
+    if (is_standard_input(files, found)) return Failure::message("output file is an input file");
   }
   const Opened opened =
       files.open(path, status == Status::kOld ? OpenFor::kExisting : OpenFor::kWriting, found);

@@ -23,18 +23,6 @@ using testing_support::diagnostic_text;
 using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
 
-// One formatted "(a80)" READ from `unit`; the text without its trailing blanks, or "-1" when the
-// READ took its end-of-file exit.
-std::string read_line(ftnint unit, bool end_exit = false) {
-  const cilist c{0, unit, end_exit ? 1 : 0, kFormatLine, 0};
-  char text[kTextLength];
-  if (s_rsfe(&c) != 0 || do_fio(1, text, kTextLength) != 0) return "-1";
-  e_rsfe();
-  std::string s(text, kTextLength);
-  s.erase(s.find_last_not_of(' ') + 1);
-  return s;
-}
-
 // ---- Failures of the file layer, each reported on the fatal path with the unit it concerns
 
 struct CallFailure {
@@ -122,6 +110,8 @@ TEST(UnitFailures, AFailedConsoleWriteIsReportedAgainstTheConsole) {
 
 // ---- Transfers the file layer shortens, interrupts or answers "would block"
 
+// One byte at a time, the CR of each CR LF ends one read and its LF begins the next: still one
+// line end.
 TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
   struct Case {
     const char* what;
@@ -146,7 +136,7 @@ TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
     EXPECT_EQ(read_line(kFileUnit), "second");
     EXPECT_EQ(read_line(kFileUnit), "");
     EXPECT_EQ(read_line(kFileUnit), "lone\rcr") << "a CR without an LF is a character";
-    EXPECT_EQ(read_line(kFileUnit, true), "-1");
+    EXPECT_EQ(read_line(kFileUnit, true), "item -1");
     close_file(kFileUnit);
     write_two_rows_and_close();
     EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n" + kRow + "\n"));
@@ -162,18 +152,6 @@ TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
         fake.count(FakeFiles::kWait),
         c.would_block ? (fake.count(FakeFiles::kRead) + fake.count(FakeFiles::kWrite)) / 2 : 0);
   }
-}
-
-// A record end whose CR ends one read and whose LF begins the next is one line end.
-TEST(UnitTransfers, ACrLfSplitAcrossReadsEndsOneRecord) {
-  InProcessRuntime runtime;
-  FakeFiles& fake = runtime.files();
-  fake.files["in.txt"] = "abc\r\ndef\r\n";
-  fake.most_per_transfer = 4;  // the first read ends with the CR
-  open_file(kFileUnit, text80("in.txt"), "old");
-  EXPECT_EQ(read_line(kFileUnit), "abc");
-  EXPECT_EQ(read_line(kFileUnit), "def");
-  EXPECT_EQ(skip_record(kFileUnit, true), "end -1");
 }
 
 // ---- Rows built whole in the buffer
@@ -217,7 +195,7 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     // The file is cut where the row goes, right after line 1: the row written is its last record.
     write_the_row(kFileUnit);
     EXPECT_EQ(fake.files["mixed.txt"], line + "1\n") << "cut before the row is written out";
-    EXPECT_EQ(read_line(kFileUnit, true), "-1") << "nothing follows the row";
+    EXPECT_EQ(read_line(kFileUnit, true), "item -1") << "nothing follows the row";
     write_the_row(kFileUnit);
     close_file(kFileUnit);
     EXPECT_EQ(fake.files["mixed.txt"],

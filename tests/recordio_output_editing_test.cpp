@@ -285,44 +285,5 @@ TEST(FixedEditing, GeneratedTiesMatchPrintf) {
   EXPECT_EQ(mismatches, 0);
 }
 
-// The rows' fields have an in-line editor with the width built in, which leaves asterisks, huge
-// values, infinities and NaNs to write_fixed. As the rows write them, each field must be the
-// reference's, ties and negative zeros included. (make verify checks every single-precision value.)
-template <int W>
-void expect_row_fields_match_the_reference(std::uint64_t seed) {
-  Generator g(seed);
-  int mismatches = 0;
-  for (int i = 0; i < 100000; ++i) {
-    const std::uint64_t r = g.next();
-    float v;
-    switch (i % 3) {
-      case 0:  // any pattern at all
-        v = std::bit_cast<float>(static_cast<std::uint32_t>(r));
-        break;
-      case 1: {  // magnitudes from about 1e-5 to 1e7, where the rows' fields have digits
-        const std::uint32_t exponent = 110u + static_cast<std::uint32_t>((r >> 32) % 40u);
-        v = std::bit_cast<float>((static_cast<std::uint32_t>(r) & 0x807fffffu) | (exponent << 23));
-        break;
-      }
-      default:  // ties of three decimals: an odd number of halves of 0.001
-        v = std::ldexp(static_cast<float>(2 * ((r >> 8) % 4000000u) + 1), -4) *
-            ((r >> 40) & 1 ? -1.0f : 1.0f);
-        break;
-    }
-    const std::string field = edited(W, [&](char* at) { EXPECT_EQ(write_row_field<W>(at, v), 0); });
-    const std::string want = reference_fixed(v, W, 3);
-    if (field != want && ++mismatches <= 20) {
-      ADD_FAILURE() << "F" << W << ".3 of bits 0x" << std::hex << std::bit_cast<std::uint32_t>(v)
-                    << std::dec << ": \"" << field << "\", expected \"" << want << "\"";
-    }
-  }
-  EXPECT_EQ(mismatches, 0);
-}
-
-TEST(FixedEditing, TheRowsFieldsMatchTheReference) {
-  expect_row_fields_match_the_reference<10>(0x10a3u);
-  expect_row_fields_match_the_reference<7>(0x7a3u);
-}
-
 }  // namespace
 }  // namespace recordio

@@ -45,8 +45,6 @@ using testing_support::PipedRun;
 
 constexpr std::chrono::milliseconds kWait{5000};
 
-// Console line 18, after which the run waits for the output name.
-
 // ---- Signals while the run waits for the output name ----
 
 // Starts the run in `dir`, waits for the name prompt, sends `sig` and waits for the end. The
@@ -85,24 +83,32 @@ TEST(SignalsAtTheNamePrompt, EachHandledSignalWritesItsMessageAndEndsTheRun) {
   }
 }
 
-TEST(SignalsAtTheNamePrompt, AnInterruptIgnoredAtStartStaysIgnored) {
-  ScratchDir dir;
-  write_standard(dir);
-  PipedRun run({.cwd = dir.path(), .before_exec = [] { std::signal(SIGINT, SIG_IGN); }});
-  ASSERT_TRUE(run.wait_for_output(kNamePrompt, kWait)) << "the console shows:\n" << run.out();
-  for (int k = 0; k < 3; ++k) ASSERT_TRUE(run.send_signal(SIGINT)) << "interrupt " << k + 1;
-  EXPECT_TRUE(run.still_running_after(std::chrono::milliseconds(200)))
-      << "the ignored interrupt ended the run: " << describe_status(run.status().value_or(0));
-  EXPECT_EQ(run.error_so_far(), "");
-  EXPECT_FALSE(dir.exists("out.csv"));
-  ASSERT_TRUE(run.write_input("out.csv\n"));
-  run.close_input();
-  const std::optional<int> status = run.finish(kWait);
-  ASSERT_TRUE(status) << "the run did not end within " << kWait.count() << " ms";
-  expect_exit_status(*status, 0, run.err());
-  EXPECT_EQ(run.err(), "");
-  EXPECT_EQ(run.out(), standard_transcript());
-  EXPECT_EQ(dir.read("out.csv"), kStandardRows);
+// A run started in the background, under nohup, or with a broken pipe ignored keeps what it was
+// given: the signal leaves it waiting for the name, which it then converts.
+TEST(SignalsAtTheNamePrompt, ASignalIgnoredAtStartStaysIgnored) {
+  for (const HandledSignal& c :
+       {testing_support::kInterrupt, testing_support::kHangUp, testing_support::kQuit,
+        testing_support::kBrokenPipe, testing_support::kFileSizeLimit}) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    write_standard(dir);
+    const int sig = c.signal;
+    PipedRun run({.cwd = dir.path(), .before_exec = [sig] { std::signal(sig, SIG_IGN); }});
+    ASSERT_TRUE(run.wait_for_output(kNamePrompt, kWait)) << "the console shows:\n" << run.out();
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(run.send_signal(sig)) << "signal " << k + 1;
+    EXPECT_TRUE(run.still_running_after(std::chrono::milliseconds(200)))
+        << "the ignored signal ended the run: " << describe_status(run.status().value_or(0));
+    EXPECT_EQ(run.error_so_far(), "");
+    EXPECT_FALSE(dir.exists("out.csv"));
+    ASSERT_TRUE(run.write_input("out.csv\n"));
+    run.close_input();
+    const std::optional<int> status = run.finish(kWait);
+    ASSERT_TRUE(status) << "the run did not end within " << kWait.count() << " ms";
+    expect_exit_status(*status, 0, run.err());
+    EXPECT_EQ(run.err(), "");
+    EXPECT_EQ(run.out(), standard_transcript());
+    EXPECT_EQ(dir.read("out.csv"), kStandardRows);
+  }
 }
 
 // ---- Signals while the rows are written ----

@@ -1,20 +1,23 @@
-// The runtime's signal handlers and the guard that holds signals back while units change, in a
-// child of their own (support/runtime_child.h). How each handled signal ends the whole program,
-// and a signal ignored at its start, are conversion_stress_test's.
+// The runtime's signal handlers and the guard that holds signals back while units change: real
+// signals, in a child process of their own. How each handled signal ends the whole program, and
+// a signal ignored at its start, are conversion_stress_test's.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "recordio/recordio.h"
 #include "recordio/runtime.h"
 #include "recordio/signal_guard.h"
 #include "support/process.h"
-#include "support/runtime_child.h"
 #include "support/signal_endings.h"
+#include "support/statements.h"
 
 namespace {
 
@@ -22,6 +25,31 @@ using namespace recordio_testing;
 using testing_support::expect_ending;
 using testing_support::HandledSignal;
 using testing_support::kHandledSignals;
+
+// Runs `body` in a child working in `dir`, with no core files, after the runtime's start-up as
+// its process entry does it; the child STOPs when the body returns.
+testing_support::ProcessResult run_scenario(const testing_support::ScratchDir& dir,
+                                            const std::function<void()>& body) {
+  std::fflush(nullptr);  // nothing of the test's own output may reach the child's streams
+  return testing_support::run_in_child([&] {
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    // The child starts as a process started by a shell would, whatever the test runner ignores
+    // or blocks (a runner under nohup ignores hang-ups).
+    for (int sig : {SIGINT, SIGTERM, SIGFPE, SIGABRT, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
+      std::signal(sig, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (chdir(dir.path().c_str()) != 0) _exit(120);
+    recordio::f_setsig();
+    recordio::f_init();
+    std::atexit([] { recordio::f_exit(); });
+    body();
+    recordio::s_stop("", 0);
+  });
+}
 
 // A signal that arrives while rows and console lines are still pending: the handler writes them
 // out and cuts the file at its position before the process ends.

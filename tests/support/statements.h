@@ -1,6 +1,6 @@
 // What a test scenario does with the record I/O runtime: the statements of the run as small
 // calls, over the units and formats the run uses. Whether the scenario runs in-process
-// (support/fake_files.h) or in a child (support/runtime_child.h) is the test's choice.
+// (support/fake_files.h) or in a child (recordio_signal_test) is the test's choice.
 #pragma once
 
 #include <bit>

@@ -143,6 +143,8 @@ TEST(CombinedFile, RowTimesFollowTheSampleInterval) {
   EXPECT_EQ(csv, numbered_rows(208));
 }
 
+// The fields' editing is FixedEditing's (recordio_output_editing_test); here, values read from the
+// components made into the row at 0.005 s.
 TEST(CombinedFile, SampleTwoMakesTheRowAtTimePoint005) {
   struct Case {
     const char* x;
@@ -152,11 +154,7 @@ TEST(CombinedFile, SampleTwoMakesTheRowAtTimePoint005) {
   };
   const Case cases[] = {
       {"12.3456", "-0.0004", "-1234.5", "  0.005,    12.346,     0.000, -1234.500"},
-      {"-0.0004", "123.4567", "-1234567.0", "  0.005,     0.000,   123.457,**********"},
       {"123456.7", "-123456.7", "-99999.99", "  0.005,123456.703,**********,-99999.992"},
-      {"-99999.999", "999999.999", "999999.9", "  0.005,**********,**********,999999.875"},
-      {"-0.5", "-0.0005", "0", "  0.005,    -0.500,    -0.001,     0.000"},
-      {"-.00049", "1E3", "", "  0.005,     0.000,     0.100,     0.000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.row);
@@ -183,44 +181,6 @@ TEST(CombinedFile, AnExistingLongerFileIsCutToTheNewRows) {
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
 }
 
-TEST(CombinedFile, NoRowsLeaveAnExistingFileAsItWasAndCreateAMissingOneEmpty) {
-  struct Case {
-    const char* what;
-    int records;  // data records of component 3
-    const char* counts;
-  };
-  const Case cases[] = {
-      {"header only: nt = -8", 0, " i,in= 0 1\n nt= -8\n"},
-      {"one data record: nt = 0", 1, " i,in= 1 9\n nt= 0\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const ComponentFile c3 = component_file(3, numbered_records(3, c.records));
-    const std::string console = dialogue_head() + echo_lines(1, standard(1)) + count_lines(3) +
-                                echo_lines(2, standard(2)) + count_lines(3) + echo_lines(3, c3) +
-                                c.counts + dialogue_tail();
-    {
-      ScratchDir dir;
-      write_components(dir, standard(1), standard(2), c3);
-      const std::string old = "an older file\nwith two lines";
-      dir.write("out.csv", old);
-      const ProcessResult r = run_in(dir, "out.csv\n");
-      expect_completed(r);
-      EXPECT_EQ(r.out, console);
-      EXPECT_EQ(dir.read("out.csv"), old);
-    }
-    {
-      ScratchDir dir;
-      write_components(dir, standard(1), standard(2), c3);
-      const ProcessResult r = run_in(dir, "out.csv\n");
-      expect_completed(r);
-      EXPECT_EQ(r.out, console);
-      ASSERT_TRUE(dir.exists("out.csv"));
-      EXPECT_EQ(fs::file_size(dir / "out.csv"), 0u);
-    }
-  }
-}
-
 TEST(CombinedFile, ShorterComponentsGiveZerosAndLongerOnesAreCut) {
   {
     // Components 1 and 2 shorter than component 3 (40 rows).
@@ -243,6 +203,9 @@ TEST(CombinedFile, ShorterComponentsGiveZerosAndLongerOnesAreCut) {
 
 // ---- The output name ----
 
+// How a text READ cuts and ends the name, and how OPEN trims it, are the runtime's
+// (FormattedRead.TextRecordsArePaddedCutAndEndAtLfOrCrLf, Open.NameLosesTrailingBlanksOnly, and
+// FatalPath's end of standard input and null names); here, the name as the run reads it.
 TEST(OutputName, TheNameIsTheFirstEightyCharactersWithoutTrailingBlanks) {
   const std::string long_name = std::string(70, 'n') + "0123456789" + "abcdefghijklmnopqrst";
   const std::string first80 = long_name.substr(0, 80);
@@ -252,15 +215,9 @@ TEST(OutputName, TheNameIsTheFirstEightyCharactersWithoutTrailingBlanks) {
     std::string file;  // the name of the file written
   };
   const Case cases[] = {
-      {"plain name", "out.csv\n", "out.csv"},
       {"trailing blanks", "out.csv      \n", "out.csv"},
-      {"leading blanks stay", "  out.csv\n", "  out.csv"},
-      {"CR LF line end", "out.csv\r\n", "out.csv"},
-      {"longer than 80", long_name + "\n", first80},
       {"longer than 80, without a line end", long_name, first80},
       {"exactly 80, without a line end", first80, first80},
-      {"80 with trailing blanks", std::string(20, 'b') + std::string(60, ' ') + "tail\n",
-       std::string(20, 'b')},
       {"a path into a subdirectory", "sub/out.csv\n", "sub/out.csv"},
   };
   for (const Case& c : cases) {
@@ -288,11 +245,7 @@ TEST(OutputName, FailuresStopTheRunAfterTheDialogue) {
   const Case cases[] = {
       {"standard input empty", "",
        "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (a80)\n" + lately},
-      {"a name without its line end", "out.csv",
-       "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (a80)\n" + lately},
       {"empty name", "\n", "open: null file name\napparent state: unit 11 (unnamed)\n" + lately},
-      {"blank name", "      \nout.csv\n",
-       "open: null file name\napparent state: unit 11 (unnamed)\n" + lately},
       {"name of 80 blanks, then more", std::string(80, ' ') + "out.csv\n",
        "open: null file name\napparent state: unit 11 (unnamed)\n" + lately},
       {"missing directory", "missing/out.csv\n",

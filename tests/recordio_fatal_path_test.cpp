@@ -134,6 +134,8 @@ TEST(FatalPath, EndOfStandardInputInsideATextFieldWithoutAnExit) {
   }
 }
 
+// An editing error ends the run, in the first field or a later one, at the line end, with or
+// without an end-of-file exit; which characters are errors is RealEditing.EditingErrors'.
 TEST(FatalPath, UnexpectedCharacterInANumericField) {
   struct Case {
     const char* record;
@@ -144,10 +146,6 @@ TEST(FatalPath, UnexpectedCharacterInANumericField) {
       {"       1.5       x.5", true},
       {"    1.5x", false},
       {"1.5E", false},
-      {"1.5E+", false},
-      {"12-", false},
-      {"1.2.3", false},
-      {"      1 /", false},
       {"1.5;2.5", true},
   };
   for (const Case& c : cases) {

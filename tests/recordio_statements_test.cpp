@@ -312,49 +312,36 @@ TEST(Open, UnknownExistingFileIsCutToTheRowsWrittenAtClose) {
   }
 }
 
-TEST(Open, MissingFileOfAnyStatusButOldIsCreatedEmpty) {
-  for (const char* status : {"unknown", "UNKNOWN", "new"}) {
-    SCOPED_TRACE(status);
-    const Outcome r = run_scenario([&] {
-      open_file(kFileUnit, text80("fresh.csv"), status);
-      close_file(kFileUnit);
-    });
-    expect_stopped(r);
-    ASSERT_EQ(r.files.count("fresh.csv"), 1u);
-    EXPECT_EQ(r.files.at("fresh.csv"), "");
-  }
-}
-
-TEST(Open, StatusOldNeverCreatesNorEmptiesAFile) {
-  for (const char* status : {"old", "OLD", "Old"}) {
-    SCOPED_TRACE(status);
-    const Outcome missing =
-        run_scenario([&] { open_file(kFileUnit, text80("absent.txt"), status); });
-    EXPECT_FALSE(missing.stopped) << "the OPEN of a missing file did not take the fatal path";
-    EXPECT_EQ(missing.files.count("absent.txt"), 0u);
-
-    const Outcome present = run_scenario(
+// The status, in any letter case: "old" opens only a file that exists, the others create a
+// missing one empty, and OPEN alone never empties a file. (The diagnostic of a missing old file is
+// FatalPath.OpenOldOfAMissingFileAfterAConsoleLine's.)
+TEST(Open, OnlyStatusOldRefusesAMissingFileAndOpenAloneEmptiesNone) {
+  struct Case {
+    const char* status;
+    bool present;                      // f.txt holds "kept\n" before the OPEN
+    std::optional<std::string> after;  // what f.txt holds after OPEN and CLOSE; none: no file
+  };
+  const Case cases[] = {
+      {"unknown", false, ""},  {"UNKNOWN", false, ""},  {"new", false, ""},
+      {"old", false, {}},      {"OLD", false, {}},      {"Old", false, {}},
+      {"old", true, "kept\n"}, {"OLD", true, "kept\n"}, {"Old", true, "kept\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.status) + (c.present ? ", present" : ", missing"));
+    std::map<std::string, std::string> files;
+    if (c.present) files["f.txt"] = "kept\n";
+    const Outcome r = run_scenario(
         [&] {
-          open_file(kFileUnit, text80("present.txt"), status);
+          open_file(kFileUnit, text80("f.txt"), c.status);
           close_file(kFileUnit);
         },
-        {{"present.txt", "kept\n"}});
-    expect_stopped(present);
-    EXPECT_EQ(present.files.at("present.txt"), "kept\n");
+        files);
+    EXPECT_EQ(r.stopped, c.after.has_value()) << r.err;
+    EXPECT_EQ(r.files.count("f.txt") != 0, c.after.has_value());
+    if (c.after) {
+      EXPECT_EQ(r.files.at("f.txt"), *c.after);
+    }
   }
-}
-
-TEST(Open, WritingAfterASkipReadGoesOnInPlaceAndCloseCutsThere) {
-  const Outcome r = run_scenario(
-      [&] {
-        open_file(kFileUnit, text80("mixed.txt"), "unknown");
-        skip_record(kFileUnit, false);
-        write_the_row(kFileUnit);
-        close_file(kFileUnit);
-      },
-      {{"mixed.txt", "line1\nline2\nline3\n"}});
-  expect_stopped(r);
-  EXPECT_EQ(r.files.at("mixed.txt"), "line1\n" + lines(std::string(kRow) + "\n"));
 }
 
 TEST(Open, ReopeningAConnectedUnitClosesItsFileFirst) {

@@ -5,9 +5,14 @@
 // show: CR LF line ends, a missing final line end, a blank line after the data.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -33,6 +38,18 @@ inline constexpr int kFieldWidth = 10;
 inline constexpr int kFieldsPerRecord = 8;
 inline constexpr int kLineLength = 80;
 inline constexpr int kFullRecords = 4125;  // the most data records a component may hold
+
+// The bound on every wait for a run driven through pipes.
+inline constexpr std::chrono::milliseconds kPatience{10000};
+
+// For ProcessOptions::before_exec: the standard stream `stream` onto the file `path`, opened with
+// `flags`; a child that cannot do so exits with status 125.
+inline std::function<void()> stream_onto(int stream, std::string path, int flags) {
+  return [stream, path = std::move(path), flags] {
+    const int fd = open(path.c_str(), flags);
+    if (fd < 0 || dup2(fd, stream) < 0) _exit(125);
+  };
+}
 
 // The built-in names, component 1 first.
 inline const std::string kComponentNames[3] = {"QRV-N00-1.txt", "QRV-N90-1.txt", "QRV-UP-1.txt"};

@@ -278,14 +278,8 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
     fs::permissions(dir / "out.csv",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     dir.open_to_others();
-    ProcessOptions options{dir.path(), "out.csv\n", {}, {}, {}};
-    if (geteuid() == 0) {
-      // An unprivileged user, for whom the permissions hold.
-      options.before_exec = [] {
-        if (!testing_support::become_unprivileged()) _exit(123);
-      };
-    }
-    const ProcessResult r = run_program(options);
+    const ProcessResult r =
+        run_program({dir.path(), "out.csv\n", {}, {}, testing_support::where_permissions_hold()});
     EXPECT_EQ(r.out, transcript(standard(1), 3, standard(2), 3, c3, c.records));
     if (c.records > 1) {
       expect_aborted(r);
@@ -302,14 +296,11 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
 
 // ---- Regression: the prompt unseen until the run ends when the console is a pipe ----
 
-constexpr std::chrono::milliseconds kPromptWait{3000};
-constexpr std::chrono::milliseconds kFinishWait{5000};
-
 // Collects the console of a piped run until it holds as much as `transcript`; whether it did
-// within kPromptWait.
+// within kPatience.
 bool shows_dialogue(PipedRun& run, const std::string& transcript) {
   return run.read_until([&](const std::string& out) { return out.size() >= transcript.size(); },
-                        kPromptWait);
+                        kPatience);
 }
 
 // Types `name` as the output name, closes standard input and waits for the end of the run, which
@@ -317,7 +308,7 @@ bool shows_dialogue(PipedRun& run, const std::string& transcript) {
 void answer_and_finish(PipedRun& run, const std::string& name) {
   ASSERT_TRUE(run.write_input(name));
   run.close_input();
-  ASSERT_TRUE(run.finish(kFinishWait));
+  ASSERT_TRUE(run.finish(kPatience));
   expect_exit_status(*run.status(), 0, run.err());
   EXPECT_EQ(run.err(), "");
 }
@@ -328,7 +319,7 @@ TEST(RegressionPromptUnseenThroughAPipe, TheNamePromptIsShownBeforeTheNameIsRead
   PipedRun run({.cwd = dir.path()});
   const std::string transcript = standard_transcript();
   EXPECT_TRUE(shows_dialogue(run, transcript))
-      << "no prompt after " << kPromptWait.count() << " ms; the console shows:\n"
+      << "no prompt after " << kPatience.count() << " ms; the console shows:\n"
       << run.out();
   EXPECT_EQ(run.out(), transcript);
   EXPECT_FALSE(dir.exists("out.csv"));

@@ -104,21 +104,10 @@ TEST(ComponentCounts, ComponentThreeSetsTheNumberOfRows) {
   }
 }
 
+// Component 2's header has 33 records, and records 6 and 33 are echoed (every transcript shows
+// them); laid out with a 32-record header, its first data record is echoed as record 33 and
+// only the other two count.
 TEST(ComponentCounts, ComponentTwoIsShiftedByOneRecord) {
-  // 33 header records: records 6 and 33 are echoed, the data start at record 34.
-  const ComponentFile c2 = standard(2);
-  ASSERT_EQ(c2.header_records, 33);
-  const Outcome o = convert(standard(1), c2, standard(3));
-  expect_completed(o);
-  const std::vector<std::string> lines = lines_of(o.result.out);
-  ASSERT_EQ(lines.size(), 18u) << o.result.out;
-  EXPECT_EQ(lines[9] + "\n", echo_line(c2.record6));
-  EXPECT_EQ(lines[10] + "\n", echo_line(c2.record33));
-  EXPECT_EQ(lines[11], " i,in= 3 25");
-  EXPECT_EQ(lines[12], " nt= 16");
-
-  // The same component laid out with a 32-record header: its first data record is echoed as
-  // record 33 and only the other two count.
   ComponentFile short_header = standard(2);
   short_header.header_records = 32;
   const Outcome shifted = convert(standard(1), short_header, standard(3));
@@ -351,12 +340,6 @@ TEST(RegressionArrayOverrun, ExactlyFullComponentFilesReadNormally) {
   expect_completed(o);
   EXPECT_EQ(o.result.out,
             transcript(files[0], kFullRecords, files[1], kFullRecords, files[2], kFullRecords));
-  const std::vector<std::string> lines = lines_of(o.result.out);
-  ASSERT_EQ(lines.size(), 18u);
-  for (std::size_t line : {7u, 11u, 14u}) {
-    EXPECT_EQ(lines[line], " i,in= 4125 33001");
-    EXPECT_EQ(lines[line + 1], " nt= 32992");
-  }
   ASSERT_TRUE(o.csv.has_value());
   EXPECT_TRUE(*o.csv == numbered_rows(32992))
       << "the combined file differs from the expected 32992 rows";

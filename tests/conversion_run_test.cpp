@@ -98,7 +98,6 @@ TEST(RunDialogue, ACompleteRunShowsEighteenLinesAndWritesEveryRow) {
       "\n"
       " Enter Output Acceleration File Name (CSV format)\n";
   EXPECT_EQ(r.out, expected);
-  EXPECT_EQ(lines_of(r.out).size(), 18u);
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
   EXPECT_EQ(entries(dir.path()), (std::set<std::string>{kComponentNames[0], kComponentNames[1],
                                                         kComponentNames[2], "out.csv"}));

@@ -235,40 +235,25 @@ TEST(FatalPath, UnitNumberOutOfRange) {
 
 // --- Writing to a unit that cannot be written
 
+// (A row to a read-only file, whose diagnostic shows format 2000 with its 0x02 delimiters, is
+// UnitRows.AWriteAfterAReadCloseOrOpenStartsInFull's.)
 TEST(FatalPath, WriteToAReadOnlyUnit) {
-  struct Case {
-    const char* what;
-    bool formatted;
-    std::string format;
-  };
-  const Case cases[] = {
-      {"list-directed WRITE", false, "list io"},
-      // The format line shows format 2000 as stored, its 0x02 delimiters included.
-      {"formatted WRITE of format 2000", true, kFormat2000},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    InProcessRuntime runtime;
-    FakeFiles& fake = runtime.files();
-    fake.files["ro.txt"] = "read only\n";
-    fake.read_only.insert("ro.txt");
-    EXPECT_FALSE(runtime.run([&] {
-      open_file(kFileUnit, text80("ro.txt"), "old");
-      console_line("opened");
-      if (c.formatted) {
-        write_the_row(kFileUnit);
-      } else {
-        const cilist w{0, kFileUnit, 0, nullptr, 0};
-        s_wsle(&w);
-        e_wsle();
-      }
-      console_line("after");
-    }));
-    EXPECT_EQ(lines_of(fake.err),
-              diagnostic("write start: can't write file", "unit 11 named ro.txt", c.format, true));
-    EXPECT_EQ(fake.out, " opened\n");
-    EXPECT_EQ(fake.files["ro.txt"], "read only\n");
-  }
+  InProcessRuntime runtime;
+  FakeFiles& fake = runtime.files();
+  fake.files["ro.txt"] = "read only\n";
+  fake.read_only.insert("ro.txt");
+  EXPECT_FALSE(runtime.run([] {
+    open_file(kFileUnit, text80("ro.txt"), "old");
+    console_line("opened");
+    const cilist w{0, kFileUnit, 0, nullptr, 0};
+    s_wsle(&w);
+    e_wsle();
+    console_line("after");
+  }));
+  EXPECT_EQ(lines_of(fake.err),
+            diagnostic("write start: can't write file", "unit 11 named ro.txt", "list io", true));
+  EXPECT_EQ(fake.out, " opened\n");
+  EXPECT_EQ(fake.files["ro.txt"], "read only\n");
 }
 
 // --- Closing every unit on the way out

@@ -156,8 +156,6 @@ TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80)
       {"record counts", {Text("i,in="), Int(4000), Int(32001)}, " i,in= 4000 32001\n"},
       {"negative integer", {Text("nt="), Int(-8)}, " nt= -8\n"},
       {"zero and extremes", {Int(0), Int(INT_MIN), Int(INT_MAX)}, " 0 -2147483648 2147483647\n"},
-      {"sample interval", {Text(" assumed dt ="), Real(0.005f)}, "  assumed dt =  0.00499999989\n"},
-      {"floats", {Real(1.0f), Real(-2.25f), Real(0.5f)}, "  1. -2.25  0.5\n"},
       {"80-character text", {Text(abc80)}, " " + abc80 + "\n"},
       {"trailing blanks kept", {Text("AB  ")}, " AB  \n"},
       {"text reaching column 79",
@@ -441,18 +439,6 @@ TEST(SkipRead, CloseAndOpenClearTheEndFlag) {
     expect_stopped(run);
     EXPECT_EQ(run.report, "only\n");
   }
-}
-
-TEST(SkipRead, StandardInputIsUnitFive) {
-  const Outcome r = run_scenario(
-      [&] {
-        report(skip_record(5, false));
-        report(read_line(5, true));
-        report(skip_record(5, true));
-      },
-      {}, "skipped\nname.csv\n");
-  expect_stopped(r);
-  EXPECT_EQ(r.report, "end 0\nname.csv\nend -1\n");
 }
 
 // --- f_at_end

@@ -275,6 +275,13 @@ inline std::string standard_transcript() {
   return transcript(standard(1), 3, standard(2), 3, standard(3), 3);
 }
 
+// The console of a run of standard component files up to component k, before its first echo.
+inline std::string console_before(int k) {
+  std::string text = dialogue_head();
+  for (int j = 1; j < k; ++j) text += echo_lines(j, standard(j)) + count_lines(3);
+  return text;
+}
+
 // The 16 rows of the standard component files.
 inline const std::string kStandardRows =
     "  0.000,   100.250,  -200.250,   300.250\n"

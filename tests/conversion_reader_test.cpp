@@ -290,8 +290,7 @@ TEST(ComponentFailures, StopTheRunOnTheFatalPathBeforeAnyOutput) {
       }
       if (c.file) dir.write(kComponentNames[c.k - 1], c.file->bytes());
     });
-    std::string console = dialogue_head();
-    for (int k = 1; k < c.k; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
+    std::string console = console_before(c.k);
     if (c.echoes >= 1) console += echo_line(c.file->record6);
     if (c.echoes >= 2) console += echo_line(c.file->record33);
     expect_fatal(o, console, c.diagnostic);
@@ -386,10 +385,8 @@ TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
         dir.write(kComponentNames[k - 1], k == c.k ? failing.bytes() : standard(k).bytes());
       }
     });
-    std::string console = dialogue_head();
-    for (int k = 1; k < c.k; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
-    console += echo_lines(c.k, failing);
-    expect_fatal(o, console, diagnostic("read: more than 4125 data records", c.k, "(8E10.4)"));
+    expect_fatal(o, console_before(c.k) + echo_lines(c.k, failing),
+                 diagnostic("read: more than 4125 data records", c.k, "(8E10.4)"));
     EXPECT_EQ(o.names, component_names());
   }
 }
@@ -437,10 +434,8 @@ TEST(RegressionFullRecordWithBlankLastLineRefused, AMalformedFieldBeyondTheArray
   records.push_back(record_of_fields({"1.0", "2.5X"}));
   const ComponentFile c3 = component_file(3, records);
   const Outcome o = convert(standard(1), standard(2), c3);
-  std::string console = dialogue_head();
-  for (int k = 1; k <= 2; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
-  console += echo_lines(3, c3);
-  expect_fatal(o, console, diagnostic("fmt: read unexpected character", 3, "(8E10.4)"));
+  expect_fatal(o, console_before(3) + echo_lines(3, c3),
+               diagnostic("fmt: read unexpected character", 3, "(8E10.4)"));
 }
 
 // ---- Regression: a read error taken for the end of the file ----
@@ -459,9 +454,7 @@ TEST(RegressionReadErrorTakenForEndOfFile, AComponentNameThatIsADirectoryIsFatal
     });
     EXPECT_TRUE(o.result.signaled()) << "status " << o.result.status << "\n" << o.result.out;
     EXPECT_EQ(o.result.signal(), SIGABRT);
-    std::string console = dialogue_head();
-    for (int k = 1; k < failing; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
-    EXPECT_EQ(o.result.out, console);
+    EXPECT_EQ(o.result.out, console_before(failing));
     const std::vector<std::string> err = lines_of(o.result.err);
     ASSERT_GE(err.size(), 3u) << o.result.err;
     EXPECT_NE(err[0].find("Is a directory"), std::string::npos) << err[0];

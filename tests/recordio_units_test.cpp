@@ -1,7 +1,7 @@
-// Units, OPEN and CLOSE and the statements over them, in-process through a fake of the system
-// calls: failures of every call a unit makes, short and interrupted transfers, record ends split
-// across reads, and the end-of-file state. The fatal path unwinds to the test, which reads the
-// diagnostic from the fake standard error.
+// Units and the statements over them, in-process through a fake of the file layer: failures of
+// every call a unit makes, short and interrupted transfers, rows and records built in the buffer,
+// items a format cannot take, and units beyond the table's blocks. The fatal path unwinds to the
+// test, which reads the diagnostic from the fake standard error.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -245,6 +245,60 @@ TEST(UnitRows, AFailureNotedBeforeARowIsReportedBeforeTheRowIsWritten) {
   EXPECT_THROW(write_row(kFileUnit, 1.0f, 2.0f, 3.0f, 4.0f), Crashed);
   EXPECT_EQ(fake.err, diagnostic_text("write: Broken pipe", "unit 6 (unnamed)", kFormat2000, true));
   EXPECT_EQ(fake.files["out.csv"], "") << "the row was not written";
+}
+
+// ---- Records built in place in the buffer: records that cross its end, and one longer than the
+// whole buffer, reach the file whole and in order.
+
+TEST(RecordsInTheBuffer, RecordsOfEveryLengthReachTheFileWholeAndInOrder) {
+  struct Case {
+    const char* what;
+    std::size_t length;
+    int count;
+  };
+  const std::size_t buffer = Unit::kBufferSize;
+  for (const Case& c : {Case{"rows that cross the end of the buffer", 40, 5000},
+                        Case{"records of a third of the buffer", buffer / 3, 7},
+                        Case{"a record as long as the buffer", buffer, 2},
+                        Case{"records longer than the buffer", 2 * buffer + 17, 3}}) {
+    SCOPED_TRACE(c.what);
+    InProcessRuntime runtime;
+    open_file(kFileUnit, text80("out.txt"), "unknown");
+    std::string expected;
+    for (int k = 0; k < c.count; ++k) {
+      const std::string text(c.length, static_cast<char>('a' + k % 26));
+      console_line(text, kFileUnit);
+      expected += lines(" " + text + "\n");
+    }
+    close_file(kFileUnit);
+    EXPECT_TRUE(runtime.files().files["out.txt"] == expected)
+        << runtime.files().files["out.txt"].size() << " bytes instead of " << expected.size();
+  }
+}
+
+TEST(RecordsInTheBuffer, AFailedWriteOfALongRecordIsReported) {
+  InProcessRuntime runtime;
+  open_file(kFileUnit, text80("out.txt"), "unknown");
+  runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
+  EXPECT_THROW(console_line(std::string(2 * Unit::kBufferSize, 'x'), kFileUnit),
+               testing_support::Crashed);
+  EXPECT_EQ(runtime.files().err.substr(0, runtime.files().err.find(kWrittenLineEnd)),
+            "write: Input/output error");
+}
+
+// On a terminal every row is written as it ends: a write that fails there is reported with the
+// row's format, as any failure inside the statement is.
+TEST(RecordsInTheBuffer, AFailedWriteAtTheEndOfARowNamesItsFormat) {
+  InProcessRuntime runtime;
+  runtime.files().console_is_terminal = true;
+  recordio::runtime().units.preconnect();
+  runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
+  EXPECT_THROW(write_the_row(kConsole), testing_support::Crashed);
+  EXPECT_EQ(runtime.files().err,
+            lines(std::string("write: Input/output error\n"
+                              "apparent state: unit 6 (unnamed)\n"
+                              "last format: ") +
+                  kFormat2000 + "\nlately writing sequential formatted external IO\n"));
 }
 
 // ---- Items a format cannot take

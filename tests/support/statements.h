@@ -119,9 +119,9 @@ inline std::string data_line(const std::string& head, std::vector<float> values)
   return head + bits_of(values);
 }
 
-// A list-directed WRITE of one text item to the console.
-inline void console_line(const std::string& text) {
-  const recordio::cilist c{0, kConsole, 0, nullptr, 0};
+// A list-directed WRITE of one text item, to the console unless another unit is given.
+inline void console_line(const std::string& text, recordio::ftnint unit = kConsole) {
+  const recordio::cilist c{0, unit, 0, nullptr, 0};
   recordio::s_wsle(&c);
   recordio::do_lio(recordio::kTypeCharacter, 1, text.data(), text.size());
   recordio::e_wsle();

@@ -270,17 +270,5 @@ TEST(FormatWalk, ReachesItemsWithTheirLiteralsAndLeavesTheRestForTheEnd) {
   }
 }
 
-TEST(FormatWalk, StartBeginsAgainAtTheFirstItem) {
-  const std::optional<Format> format = Format::parse(kFormat2000);
-  ASSERT_TRUE(format.has_value());
-  FormatWalk walk;
-  walk.start(*format);
-  walk.take();
-  walk.take();
-  // The next statement with the same format: a fresh row.
-  walk.start(*format);
-  EXPECT_EQ(describe(*format, walk.take()), "F7.3");
-}
-
 }  // namespace
 }  // namespace recordio

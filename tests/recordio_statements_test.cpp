@@ -149,7 +149,6 @@ TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80)
     std::string out;
   };
   const Case cases[] = {
-      {"no items", {}, "\n"},
       {"two texts", {Text("AB"), Text("CD")}, " ABCD\n"},
       {"text and integers", {Text("i,in="), Int(3), Int(25)}, " i,in= 3 25\n"},
       {"zero and extremes", {Int(0), Int(INT_MIN), Int(INT_MAX)}, " 0 -2147483648 2147483647\n"},
@@ -240,7 +239,6 @@ TEST(TextAssignment, CopiesTheShorterLengthAndBlankFillsTheRest) {
       {"longer source", "abcdefghij", 4, "abcd"},
       {"equal lengths", "wxyz", 4, "wxyz"},
       {"empty source", "", 5, "     "},
-      {"name into an 80-character text", "out.csv", 80, text80("out.csv")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -280,17 +278,30 @@ TEST(Open, NameLosesTrailingBlanksOnly) {
   }
 }
 
+// A file opened with status unknown is cut where its rows end when its unit closes: at CLOSE, at
+// an OPEN over the unit, or at the STOP of a run that left it open.
 TEST(Open, UnknownExistingFileIsCutToTheRowsWrittenAtClose) {
   const std::string before(1000, 'q');
+  const std::string row = lines(std::string(kRow) + "\n");
+  const auto close = [] { close_file(kFileUnit); };
   struct Case {
     const char* what;
     int rows;
+    std::function<void()> then;  // what ends the unit's connection
     std::string expected;
+    std::string report;  // what the scenario reported, then its console
   };
   const Case cases[] = {
-      {"no row keeps the file", 0, before},
-      {"one row", 1, lines(std::string(kRow) + "\n")},
-      {"two rows", 2, lines(std::string(kRow) + "\n" + kRow + "\n")},
+      {"no row keeps the file", 0, close, before, ""},
+      {"one row", 1, close, row, ""},
+      {"two rows", 2, close, row + row, ""},
+      {"one row, then an OPEN over the unit", 1,
+       [] {
+         open_file(kFileUnit, text80("second.txt"), "old");
+         report(read_line(kFileUnit, true));
+       },
+       row, "abc\n"},
+      {"one row, then STOP", 1, [] { console_line("done"); }, row, lines(" done\n")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -298,11 +309,12 @@ TEST(Open, UnknownExistingFileIsCutToTheRowsWrittenAtClose) {
         [&] {
           open_file(kFileUnit, text80("old.csv"), "unknown");
           for (int k = 0; k < c.rows; ++k) write_the_row(kFileUnit);
-          close_file(kFileUnit);
+          c.then();
         },
-        {{"old.csv", before}});
+        {{"old.csv", before}, {"second.txt", "abc\n"}});
     expect_stopped(r);
     EXPECT_EQ(r.files.at("old.csv"), c.expected);
+    EXPECT_EQ(r.report + r.out, c.report);
   }
 }
 
@@ -338,20 +350,6 @@ TEST(Open, OnlyStatusOldRefusesAMissingFileAndOpenAloneEmptiesNone) {
   }
 }
 
-TEST(Open, ReopeningAConnectedUnitClosesItsFileFirst) {
-  const Outcome r = run_scenario(
-      [&] {
-        open_file(kFileUnit, text80("first.csv"), "unknown");
-        write_the_row(kFileUnit);
-        open_file(kFileUnit, text80("second.txt"), "old");
-        report(read_line(kFileUnit, true));
-      },
-      {{"first.csv", std::string(1000, 'q')}, {"second.txt", "abc\n"}});
-  expect_stopped(r);
-  EXPECT_EQ(r.files.at("first.csv"), lines(std::string(kRow) + "\n"));
-  EXPECT_EQ(r.report, "abc\n");
-}
-
 TEST(Close, OfAnUnconnectedUnitIsHarmless) {
   const Outcome r = run_scenario(
       [&] {
@@ -368,19 +366,6 @@ TEST(Close, OfAnUnconnectedUnitIsHarmless) {
   EXPECT_EQ(r.files.at("a.txt"), "abc\n");
   EXPECT_EQ(r.files.count("fort.12"), 0u);
   EXPECT_EQ(r.files.size(), 1u);
-}
-
-TEST(Stop, ClosesEveryUnitAndCutsAFileLeftOpen) {
-  const Outcome r = run_scenario(
-      [&] {
-        open_file(kFileUnit, text80("left.csv"), "unknown");
-        write_the_row(kFileUnit);
-        write_items(kConsole, {Text("done")});
-      },
-      {{"left.csv", std::string(1000, 'q')}});
-  expect_stopped(r);
-  EXPECT_EQ(r.out, lines(" done\n"));
-  EXPECT_EQ(r.files.at("left.csv"), lines(std::string(kRow) + "\n"));
 }
 
 // --- Skip READs and the end of a file

@@ -23,6 +23,7 @@
 
 #include "support/diagnostics.h"
 #include "support/process.h"
+#include "support/signal_endings.h"
 
 namespace conversion_testing {
 
@@ -61,13 +62,6 @@ inline std::string field(const std::string& text) {
   return std::string(kFieldWidth - text.size(), ' ') + text;
 }
 
-// One ten-column field holding `value` as printed by "%10.4f".
-inline std::string value_field(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%10.4f", value);
-  return field(text);
-}
-
 // A data record of the given field texts, each right-justified in its ten columns; fewer than
 // eight fields make a short record.
 inline std::string record_of_fields(const std::vector<std::string>& fields) {
@@ -79,7 +73,11 @@ inline std::string record_of_fields(const std::vector<std::string>& fields) {
 // A data record of the given values, each printed by "%10.4f".
 inline std::string record_of_values(const std::vector<double>& values) {
   std::string record;
-  for (double v : values) record += value_field(v);
+  for (double v : values) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%10.4f", v);
+    record += field(text);
+  }
   return record;
 }
 
@@ -234,18 +232,14 @@ inline std::string transcript(const ComponentFile& c1, int i1, const ComponentFi
 
 // ---- Expected rows of the combined file ----
 
-// The time of row `row`: (row - 1) times the single-precision sample interval, rounded once.
-inline float row_time(int row) {
-  return static_cast<float>(row - 1) * 0.005f;
-}
-
 // A row of the combined file with its line end, for values that fit their fields and do not
-// round to a negative zero (printf's fixed-point text is then the row's field text).
+// round to a negative zero (printf's fixed-point text is then the row's field text). Its time is
+// (row - 1) times the single-precision sample interval, rounded once.
 inline std::string csv_row(int row, float x, float y, float z) {
   char text[128];
   std::snprintf(text, sizeof text, "%7.3f,%10.3f,%10.3f,%10.3f\n",
-                static_cast<double>(row_time(row)), static_cast<double>(x), static_cast<double>(y),
-                static_cast<double>(z));
+                static_cast<double>(static_cast<float>(row - 1) * 0.005f), static_cast<double>(x),
+                static_cast<double>(y), static_cast<double>(z));
   return text;
 }
 
@@ -329,15 +323,13 @@ inline std::set<std::string> component_names() {
 
 // A run that completed: exit status 0 and nothing on standard error.
 inline void expect_completed(const ProcessResult& r) {
-  EXPECT_TRUE(r.exited()) << "status " << r.status << "\n" << r.err;
-  EXPECT_EQ(r.exit_code(), 0) << r.err;
+  testing_support::expect_exit_status(r.status, 0, r.err);
   EXPECT_EQ(r.err, "");
 }
 
 // A run that ended through abort.
 inline void expect_aborted(const ProcessResult& r) {
-  EXPECT_TRUE(r.signaled()) << "status " << r.status;
-  EXPECT_EQ(r.signal(), SIGABRT);
+  testing_support::expect_end_by_signal(r.status, SIGABRT);
 }
 
 }  // namespace conversion_testing

@@ -10,7 +10,7 @@ set -euo pipefail
 native=$(realpath "$1")
 cross=$(realpath "$2")
 emulator=$3
-source "$(dirname "$0")/script_support.sh"
+source "$(dirname "$0")/support/scripts.sh"
 
 # The cross-built program is an AArch64 executable linked statically (no program interpreter).
 readelf -h "$cross" | grep -qE 'Machine:[[:space:]]+AArch64' || fail "$cross is not an AArch64 program"

@@ -10,7 +10,7 @@ set -euo pipefail
 tool=$1
 program=$(realpath "$2")
 line_end=${3:-lf}
-source "$(dirname "$0")/script_support.sh"
+source "$(dirname "$0")/support/scripts.sh"
 [[ "$line_end" == lf || "$line_end" == crlf ]] || fail "the line end is lf or crlf"
 skip_status=77
 

@@ -4,7 +4,7 @@
 #   bash tests/man_example_test.sh path/to/cdmg2csv
 set -euo pipefail
 program=$(realpath "$1")
-source "$(dirname "$0")/script_support.sh"
+source "$(dirname "$0")/support/scripts.sh"
 page="$top/doc/cdmg2csv.1"
 
 # The no-fill block of the EXAMPLE section, as the page shows it.

@@ -5,7 +5,7 @@
 #   bash tests/many_records_test.sh path/to/cdmg2csv
 set -euo pipefail
 program=$(realpath "$1")
-source "$(dirname "$0")/script_support.sh"
+source "$(dirname "$0")/support/scripts.sh"
 readme_snippet 'Converting many records' sh 'for dir in' "$tmp/loop.sh"
 readme_snippet 'Converting many records' sh 'xargs' "$tmp/xargs.sh"
 

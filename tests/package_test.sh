@@ -6,7 +6,7 @@
 set -euo pipefail
 deb=$(realpath "$1")
 reference=$(realpath "$2")
-source "$(dirname "$0")/script_support.sh"
+source "$(dirname "$0")/support/scripts.sh"
 
 echo "== lintian $(basename "$deb")"
 # (Its note that it runs as root is left out.)

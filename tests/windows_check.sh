@@ -17,7 +17,7 @@ raise_probe="$windows_build/tests/windows/raise_probe.exe"
 wine=${WINE64:-/usr/lib/wine/wine64}
 wineserver=$(dirname "$wine")/wineserver
 
-source "$(dirname "$0")/script_support.sh"
+source "$(dirname "$0")/support/scripts.sh"
 export WINEPREFIX="$tmp/wine" WINEDEBUG=-all
 cleanup() {
   "$wineserver" -k 2>/dev/null || true

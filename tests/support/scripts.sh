@@ -2,7 +2,7 @@
 # directory $tmp removed at exit (a script may set its own trap instead), fail, and what they
 # make records of.
 
-top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 

@@ -5,9 +5,14 @@
 // show: CR LF line ends, a missing final line end, a blank line after the data.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -18,6 +23,7 @@
 
 #include "support/diagnostics.h"
 #include "support/process.h"
+#include "support/signal_endings.h"
 
 namespace conversion_testing {
 
@@ -34,6 +40,18 @@ inline constexpr int kFieldsPerRecord = 8;
 inline constexpr int kLineLength = 80;
 inline constexpr int kFullRecords = 4125;  // the most data records a component may hold
 
+// The bound on every wait for a run driven through pipes.
+inline constexpr std::chrono::milliseconds kPatience{10000};
+
+// For ProcessOptions::before_exec: the standard stream `stream` onto the file `path`, opened with
+// `flags`; a child that cannot do so exits with status 125.
+inline std::function<void()> stream_onto(int stream, std::string path, int flags) {
+  return [stream, path = std::move(path), flags] {
+    const int fd = open(path.c_str(), flags);
+    if (fd < 0 || dup2(fd, stream) < 0) _exit(125);
+  };
+}
+
 // The built-in names, component 1 first.
 inline const std::string kComponentNames[3] = {"QRV-N00-1.txt", "QRV-N90-1.txt", "QRV-UP-1.txt"};
 
@@ -42,13 +60,6 @@ inline std::string field(const std::string& text) {
   if (text.size() > kFieldWidth)
     throw std::invalid_argument("field wider than ten columns: " + text);
   return std::string(kFieldWidth - text.size(), ' ') + text;
-}
-
-// One ten-column field holding `value` as printed by "%10.4f".
-inline std::string value_field(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%10.4f", value);
-  return field(text);
 }
 
 // A data record of the given field texts, each right-justified in its ten columns; fewer than
@@ -62,7 +73,11 @@ inline std::string record_of_fields(const std::vector<std::string>& fields) {
 // A data record of the given values, each printed by "%10.4f".
 inline std::string record_of_values(const std::vector<double>& values) {
   std::string record;
-  for (double v : values) record += value_field(v);
+  for (double v : values) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%10.4f", v);
+    record += field(text);
+  }
   return record;
 }
 
@@ -217,18 +232,14 @@ inline std::string transcript(const ComponentFile& c1, int i1, const ComponentFi
 
 // ---- Expected rows of the combined file ----
 
-// The time of row `row`: (row - 1) times the single-precision sample interval, rounded once.
-inline float row_time(int row) {
-  return static_cast<float>(row - 1) * 0.005f;
-}
-
 // A row of the combined file with its line end, for values that fit their fields and do not
-// round to a negative zero (printf's fixed-point text is then the row's field text).
+// round to a negative zero (printf's fixed-point text is then the row's field text). Its time is
+// (row - 1) times the single-precision sample interval, rounded once.
 inline std::string csv_row(int row, float x, float y, float z) {
   char text[128];
   std::snprintf(text, sizeof text, "%7.3f,%10.3f,%10.3f,%10.3f\n",
-                static_cast<double>(row_time(row)), static_cast<double>(x), static_cast<double>(y),
-                static_cast<double>(z));
+                static_cast<double>(static_cast<float>(row - 1) * 0.005f), static_cast<double>(x),
+                static_cast<double>(y), static_cast<double>(z));
   return text;
 }
 
@@ -256,6 +267,13 @@ inline void write_standard(const ScratchDir& dir) {
 
 inline std::string standard_transcript() {
   return transcript(standard(1), 3, standard(2), 3, standard(3), 3);
+}
+
+// The console of a run of standard component files up to component k, before its first echo.
+inline std::string console_before(int k) {
+  std::string text = dialogue_head();
+  for (int j = 1; j < k; ++j) text += echo_lines(j, standard(j)) + count_lines(3);
+  return text;
 }
 
 // The 16 rows of the standard component files.
@@ -305,15 +323,13 @@ inline std::set<std::string> component_names() {
 
 // A run that completed: exit status 0 and nothing on standard error.
 inline void expect_completed(const ProcessResult& r) {
-  EXPECT_TRUE(r.exited()) << "status " << r.status << "\n" << r.err;
-  EXPECT_EQ(r.exit_code(), 0) << r.err;
+  testing_support::expect_exit_status(r.status, 0, r.err);
   EXPECT_EQ(r.err, "");
 }
 
 // A run that ended through abort.
 inline void expect_aborted(const ProcessResult& r) {
-  EXPECT_TRUE(r.signaled()) << "status " << r.status;
-  EXPECT_EQ(r.signal(), SIGABRT);
+  testing_support::expect_end_by_signal(r.status, SIGABRT);
 }
 
 }  // namespace conversion_testing

@@ -42,11 +42,6 @@ Outcome convert(const ComponentFile& c1, const ComponentFile& c2, const Componen
   return convert([&](const ScratchDir& dir) { write_components(dir, c1, c2, c3); });
 }
 
-// A run that completed.
-void expect_completed(const Outcome& o) {
-  conversion_testing::expect_completed(o.result);
-}
-
 // A run that ended on the fatal path before the output file was opened.
 void expect_fatal(const Outcome& o, const std::string& console, const std::string& diagnostic) {
   expect_aborted(o.result);
@@ -55,12 +50,11 @@ void expect_fatal(const Outcome& o, const std::string& console, const std::strin
   EXPECT_FALSE(o.csv.has_value()) << "an output file was created";
 }
 
-// The four diagnostic lines of a failure on unit 11.
+// The diagnostic of a failure on unit 11 while it reads component k.
 std::string diagnostic(const std::string& failure, int k, const std::string& format,
-                       const std::string& direction) {
-  return failure + "\napparent state: unit 11 named " + kComponentNames[k - 1] +
-         "\nlast format: " + format + "\nlately " + direction +
-         " sequential formatted external IO\n";
+                       bool writing = false) {
+  return testing_support::diagnostic_text(failure, "unit 11 named " + kComponentNames[k - 1],
+                                          format, writing);
 }
 
 // Component file k with only its header, of `records` records.
@@ -72,120 +66,47 @@ ComponentFile header_of(int k, int records) {
 
 // ---- The counts a component reports ----
 
-struct CountCase {
-  const char* what;
-  ComponentFile (*make)(int k);
-  int i;  // data records counted
-  const char* counts_line;
-  const char* rows_line;
-};
-
-const CountCase kCountCases[] = {
-    {"three full data records", [](int k) { return standard(k); }, 3, " i,in= 3 25", " nt= 16"},
-    {"one data record", [](int k) { return component_file(k, numbered_records(k, 1)); }, 1,
-     " i,in= 1 9", " nt= 0"},
-    {"header only", [](int k) { return component_file(k); }, 0, " i,in= 0 1", " nt= -8"},
-    {"blank line after the data", [](int k) { return with_blank_line_after(standard(k)); }, 4,
-     " i,in= 4 33", " nt= 24"},
-    {"blank line inside the data",
-     [](int k) {
-       return component_file(k, {numbered_records(k, 1)[0], "", numbered_records(k, 1)[0]});
-     },
-     3, " i,in= 3 25", " nt= 16"},
-    {"last full record without a line end",
-     [](int k) { return without_final_line_end(standard(k)); }, 2, " i,in= 2 17", " nt= 8"},
-    {"last short record without a line end",
-     [](int k) {
-       ComponentFile f = component_file(k, numbered_records(k, 2));
-       f.data.push_back(record_of_values({1.5}));
-       return without_final_line_end(f);
-     },
-     2, " i,in= 2 17", " nt= 8"},
-    {"short data records",
-     [](int k) {
-       return component_file(
-           k, {record_of_values({1, 2, 3}), record_of_values({4}), record_of_values({5, 6})});
-     },
-     3, " i,in= 3 25", " nt= 16"},
-    {"data records longer than 80 columns",
-     [](int k) {
-       ComponentFile f = standard(k);
-       for (std::string& r : f.data) r += "  trailing text, not a field: X.Y.Z";
-       return f;
-     },
-     3, " i,in= 3 25", " nt= 16"},
-    {"CR LF line ends",
-     [](int k) {
-       return with_crlf(component_file(k, {record_of_values({1, 2}), record_of_values({3}),
-                                           record_of_values({4, 5, 6, 7, 8, 9, 10, 11})}));
-     },
-     3, " i,in= 3 25", " nt= 16"},
-    {"CR LF line ends and a blank line after the data",
-     [](int k) { return with_blank_line_after(with_crlf(standard(k))); }, 4, " i,in= 4 33",
-     " nt= 24"},
-    {"CR LF line ends, last record without one",
-     [](int k) { return without_final_line_end(with_crlf(standard(k))); }, 2, " i,in= 2 17",
-     " nt= 8"},
-    {"plan A header of 31 records ending with a line end", [](int k) { return header_of(k, 31); },
-     0, " i,in= 0 1", " nt= -8"},
-};
-
-TEST(ComponentCounts, ComponentOneReportsItsRecordsOnLinesSevenToNine) {
-  for (const CountCase& c : kCountCases) {
-    SCOPED_TRACE(c.what);
-    const ComponentFile c1 = c.make(1);
-    const Outcome o = convert(c1, standard(2), standard(3));
-    expect_completed(o);
-    const std::vector<std::string> lines = lines_of(o.result.out);
-    ASSERT_EQ(lines.size(), 18u) << o.result.out;
-    EXPECT_EQ(lines[7], c.counts_line);
-    EXPECT_EQ(lines[8], c.rows_line);
-    EXPECT_EQ(o.result.out, dialogue_head() + echo_lines(1, c1) + c.counts_line + "\n" +
-                                c.rows_line + "\n" + echo_lines(2, standard(2)) + count_lines(3) +
-                                echo_lines(3, standard(3)) + count_lines(3) + dialogue_tail());
-    // Component 1 does not decide the number of rows.
-    ASSERT_TRUE(o.csv.has_value());
-    EXPECT_EQ(lines_of(*o.csv).size(), 16u);
-  }
-}
-
+// Each component is read alike and reports its counts; the last one's nt sets the number of rows:
+// none when nt is not positive. (How a READ meets line ends, short records and the end of the
+// file is recordio_statements_test's.)
 TEST(ComponentCounts, ComponentThreeSetsTheNumberOfRows) {
-  for (const CountCase& c : kCountCases) {
+  struct Case {
+    const char* what;
+    ComponentFile c3;
+    int i;  // data records counted
+  };
+  const std::string record = numbered_records(3, 1)[0];
+  ComponentFile longer = standard(3);
+  for (std::string& r : longer.data) r += "  trailing text, not a field: X.Y.Z";
+  const Case cases[] = {
+      {"three full data records", standard(3), 3},
+      {"one data record", component_file(3, {record}), 1},
+      {"header only", component_file(3), 0},
+      {"blank line after the data", with_blank_line_after(standard(3)), 4},
+      {"blank line inside the data", component_file(3, {record, "", record}), 3},
+      {"data records longer than 80 columns", longer, 3},
+      {"plan A header of 31 records ending with a line end", header_of(3, 31), 0},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const ComponentFile c3 = c.make(3);
-    const Outcome o = convert(standard(1), standard(2), c3);
-    expect_completed(o);
-    EXPECT_EQ(o.result.out, transcript(standard(1), 3, standard(2), 3, c3, c.i));
-    const std::vector<std::string> lines = lines_of(o.result.out);
-    ASSERT_EQ(lines.size(), 18u);
-    EXPECT_EQ(lines[14], c.counts_line);
-    EXPECT_EQ(lines[15], c.rows_line);
+    const Outcome o = convert(standard(1), standard(2), c.c3);
+    expect_completed(o.result);
+    EXPECT_EQ(o.result.out, transcript(standard(1), 3, standard(2), 3, c.c3, c.i));
     ASSERT_TRUE(o.csv.has_value());
-    const int nt = 8 * c.i - 8;
-    EXPECT_EQ(lines_of(*o.csv).size(), static_cast<std::size_t>(nt > 0 ? nt : 0));
-    EXPECT_EQ(o.csv->size(), static_cast<std::size_t>(nt > 0 ? nt * 41 : 0));
+    const int rows = c.i > 1 ? 8 * c.i - 8 : 0;
+    EXPECT_EQ(lines_of(*o.csv).size(), static_cast<std::size_t>(rows));
+    EXPECT_EQ(o.csv->size(), static_cast<std::size_t>(rows * 41));
   }
 }
 
+// Component 2's header has 33 records, and records 6 and 33 are echoed (every transcript shows
+// them); laid out with a 32-record header, its first data record is echoed as record 33 and
+// only the other two count.
 TEST(ComponentCounts, ComponentTwoIsShiftedByOneRecord) {
-  // 33 header records: records 6 and 33 are echoed, the data start at record 34.
-  const ComponentFile c2 = standard(2);
-  ASSERT_EQ(c2.header_records, 33);
-  const Outcome o = convert(standard(1), c2, standard(3));
-  expect_completed(o);
-  const std::vector<std::string> lines = lines_of(o.result.out);
-  ASSERT_EQ(lines.size(), 18u) << o.result.out;
-  EXPECT_EQ(lines[9] + "\n", echo_line(c2.record6));
-  EXPECT_EQ(lines[10] + "\n", echo_line(c2.record33));
-  EXPECT_EQ(lines[11], " i,in= 3 25");
-  EXPECT_EQ(lines[12], " nt= 16");
-
-  // The same component laid out with a 32-record header: its first data record is echoed as
-  // record 33 and only the other two count.
   ComponentFile short_header = standard(2);
   short_header.header_records = 32;
   const Outcome shifted = convert(standard(1), short_header, standard(3));
-  expect_completed(shifted);
+  expect_completed(shifted.result);
   const std::vector<std::string> shifted_lines = lines_of(shifted.result.out);
   ASSERT_EQ(shifted_lines.size(), 18u) << shifted.result.out;
   EXPECT_EQ(shifted_lines[10] + "\n", echo_line(short_header.data[0]));
@@ -204,6 +125,9 @@ TEST(ComponentCounts, ComponentTwoIsShiftedByOneRecord) {
 
 // ---- Echoed header records ----
 
+// How a text READ pads, cuts and ends its record is recordio_statements_test's
+// (FormattedRead.TextRecordsArePaddedCutAndEndAtLfOrCrLf), and how a list-directed WRITE shows
+// a text ListWrite's; here, the echo line they make together.
 TEST(ComponentHeader, EchoedRecordIsItsFirstEightyCharactersPadded) {
   struct Case {
     const char* what;
@@ -212,11 +136,6 @@ TEST(ComponentHeader, EchoedRecordIsItsFirstEightyCharactersPadded) {
     std::string line;  // console line 7, without its line end
   };
   const Case cases[] = {
-      {"empty record", "", false, std::string(81, ' ')},
-      {"blank record", std::string(20, ' '), false, std::string(81, ' ')},
-      {"blank record of 100 characters", std::string(100, ' '), false, std::string(81, ' ')},
-      {"short record", "ABC", false, " ABC" + std::string(77, ' ')},
-      {"short record, CR LF", "ABC", true, " ABC" + std::string(77, ' ')},
       {"empty record, CR LF", "", true, std::string(81, ' ')},
       {"record of 100 characters", std::string(79, 'a') + "bcdefghijklmnopqrstu", false,
        " " + std::string(79, 'a') + "b"},
@@ -229,7 +148,7 @@ TEST(ComponentHeader, EchoedRecordIsItsFirstEightyCharactersPadded) {
     c1.record6 = c.record6;
     c1.crlf = c.crlf;
     const Outcome o = convert(c1, standard(2), standard(3));
-    expect_completed(o);
+    expect_completed(o.result);
     const std::vector<std::string> lines = lines_of(o.result.out);
     ASSERT_EQ(lines.size(), 18u) << o.result.out;
     EXPECT_EQ(lines[6], c.line);
@@ -238,26 +157,6 @@ TEST(ComponentHeader, EchoedRecordIsItsFirstEightyCharactersPadded) {
 }
 
 // ---- Samples stored ----
-
-TEST(ComponentSamples, EveryDataRecordFillsTheNextEightSamples) {
-  // Component 3 has four records, so the rows reach the third record of components 1 and 2.
-  const Outcome o = convert(standard(1), standard(2), component_file(3, numbered_records(3, 4)));
-  expect_completed(o);
-  ASSERT_TRUE(o.csv.has_value());
-  EXPECT_EQ(*o.csv, numbered_rows(24));
-  // Rows 1, 16 and 24 spelled out.
-  const std::vector<std::string> rows = lines_of(*o.csv);
-  EXPECT_EQ(rows[0], "  0.000,   100.250,  -200.250,   300.250");
-  EXPECT_EQ(rows[15], "  0.075,   104.000,  -204.000,   304.000");
-  EXPECT_EQ(rows[23], "  0.115,   106.000,  -206.000,   306.000");
-}
-
-TEST(ComponentSamples, ABlankLineAfterTheDataLeavesEveryRealRecordWithinTheRows) {
-  const Outcome o = convert(standard(1), standard(2), with_blank_line_after(standard(3)));
-  expect_completed(o);
-  ASSERT_TRUE(o.csv.has_value());
-  EXPECT_EQ(*o.csv, numbered_rows(24));
-}
 
 TEST(ComponentSamples, FieldsOfALastRecordWithoutLineEndAreStored) {
   struct Case {
@@ -271,9 +170,6 @@ TEST(ComponentSamples, FieldsOfALastRecordWithoutLineEndAreStored) {
        {sample_value(1, 17), sample_value(1, 18), sample_value(1, 19), sample_value(1, 20),
         sample_value(1, 21), sample_value(1, 22), sample_value(1, 23), sample_value(1, 24)}},
       {"short record of one field", record_of_values({1.5}), {1.5f, 0, 0, 0, 0, 0, 0, 0}},
-      {"short record of three fields",
-       record_of_values({1.5, -2.5, 7}),
-       {1.5f, -2.5f, 7.0f, 0, 0, 0, 0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -282,7 +178,7 @@ TEST(ComponentSamples, FieldsOfALastRecordWithoutLineEndAreStored) {
     c1.final_line_end = false;
     const ComponentFile c3 = component_file(3, numbered_records(3, 4));
     const Outcome o = convert(c1, standard(2), c3);
-    expect_completed(o);
+    expect_completed(o.result);
     const std::vector<std::string> lines = lines_of(o.result.out);
     ASSERT_EQ(lines.size(), 18u) << o.result.out;
     EXPECT_EQ(lines[7], " i,in= 2 17");
@@ -299,32 +195,12 @@ TEST(ComponentSamples, FieldsOfALastRecordWithoutLineEndAreStored) {
   }
 }
 
-TEST(ComponentSamples, ShortRecordsStoreZerosForTheirMissingFields) {
-  // Record 2 has 25 columns: 1.5, 2.5E+01 and -3 right-justified in columns 1-10, 11-20, 21-25.
-  const std::string short_record = "       1.5   2.5E+01   -3";
-  ASSERT_EQ(short_record.size(), 25u);
-  ComponentFile c1 =
-      component_file(1, {numbered_records(1, 1)[0], short_record, numbered_records(1, 3)[2]});
-  const Outcome o = convert(c1, standard(2), standard(3));
-  expect_completed(o);
-  ASSERT_TRUE(o.csv.has_value());
-  const std::vector<std::string> rows = lines_of(*o.csv);
-  ASSERT_EQ(rows.size(), 16u);
-  const char* const expected[8] = {"     1.500", "    25.000", "     0.000", "     0.000",
-                                   "     0.000", "     0.000", "     0.000", "     0.000"};
-  for (int k = 0; k < 8; ++k) {
-    EXPECT_EQ(column(rows[static_cast<std::size_t>(8 + k)], 2), expected[k])
-        << "x(" << 9 + k << ")";
-  }
-  EXPECT_EQ(column(rows[7], 2), "   102.000");  // the first record is untouched
-}
-
 TEST(ComponentSamples, CrLfRecordsReadLikeLfRecords) {
   const ComponentFile c3 = with_crlf(component_file(
       3, {"       1.5", record_of_values({1, 2, 3, 4, 5, 6, 7, 8}), record_of_values({9})}));
   const ComponentFile c1 = with_blank_line_after(with_crlf(standard(1)));
   const Outcome o = convert(c1, standard(2), c3);
-  expect_completed(o);
+  expect_completed(o.result);
   EXPECT_EQ(o.result.out, transcript(c1, 4, standard(2), 3, c3, 3));
   ASSERT_TRUE(o.csv.has_value());
   std::string expected;
@@ -342,7 +218,7 @@ TEST(FieldEditing, ADataRecordIsReadByE10Point4) {
       record_of_fields({"1.0", "2.5E-01", "-3", "12345", "", "1 2 3", "-.5", "1.5D+02"});
   const Outcome o =
       convert(component_file(1, {record, numbered_records(1, 2)[1]}), standard(2), standard(3));
-  expect_completed(o);
+  expect_completed(o.result);
   ASSERT_TRUE(o.csv.has_value());
   const std::vector<std::string> rows = lines_of(*o.csv);
   ASSERT_EQ(rows.size(), 16u);
@@ -370,44 +246,33 @@ ComponentFile with_data(int k, std::vector<std::string> data) {
 std::vector<FatalCase> fatal_cases() {
   const std::string open_failure = "open: No such file or directory";
   return {
-      {"component 1 missing", 1, std::nullopt, 0,
-       diagnostic(open_failure, 1, "list io", "writing")},
-      {"component 2 missing", 2, std::nullopt, 0,
-       diagnostic(open_failure, 2, "list io", "writing")},
-      {"component 3 missing", 3, std::nullopt, 0,
-       diagnostic(open_failure, 3, "list io", "writing")},
+      {"component 1 missing", 1, std::nullopt, 0, diagnostic(open_failure, 1, "list io", true)},
+      {"component 3 missing", 3, std::nullopt, 0, diagnostic(open_failure, 3, "list io", true)},
       // Files ending inside their header.
-      {"empty file", 1, header_of(1, 0), 0,
-       diagnostic("read start: end of file", 1, "list io", "reading")},
+      {"empty file", 1, header_of(1, 0), 0, diagnostic("read start: end of file", 1, "list io")},
       {"four records: the fifth skip meets the end", 1, header_of(1, 4), 0,
-       diagnostic("read start: end of file", 1, "(a80)", "reading")},
+       diagnostic("read start: end of file", 1, "(a80)")},
       {"five records: record 6 meets the end", 1, header_of(1, 5), 0,
-       diagnostic("fmt: end of file", 1, "(a80)", "reading")},
+       diagnostic("fmt: end of file", 1, "(a80)")},
       {"five records, the last without a line end", 1, without_final_line_end(header_of(1, 5)), 0,
-       diagnostic("read start: end of file", 1, "(a80)", "reading")},
-      {"six records", 1, header_of(1, 6), 1,
-       diagnostic("read start: end of file", 1, "list io", "reading")},
+       diagnostic("read start: end of file", 1, "(a80)")},
+      {"six records", 1, header_of(1, 6), 1, diagnostic("read start: end of file", 1, "list io")},
       {"31 records, the last without a line end", 1, without_final_line_end(header_of(1, 31)), 1,
-       diagnostic("read start: end of file", 1, "list io", "reading")},
-      {"31 records of component 3, the last without a line end", 3,
-       without_final_line_end(header_of(3, 31)), 1,
-       diagnostic("read start: end of file", 3, "list io", "reading")},
+       diagnostic("read start: end of file", 1, "list io")},
       {"component 2 of 32 records: record 33 meets the end", 2, header_of(2, 32), 1,
-       diagnostic("fmt: end of file", 2, "(a80)", "reading")},
+       diagnostic("fmt: end of file", 2, "(a80)")},
       {"component 2 of 32 records, the last without a line end", 2,
        without_final_line_end(header_of(2, 32)), 1,
-       diagnostic("read start: end of file", 2, "(a80)", "reading")},
+       diagnostic("read start: end of file", 2, "(a80)")},
       // Malformed data fields; the end-of-file exit does not catch them.
       {"a letter in a field", 1,
        with_data(1, {numbered_records(1, 1)[0], record_of_fields({"1.0", "1.2X45"})}), 1,
-       diagnostic("fmt: read unexpected character", 1, "(8E10.4)", "reading")},
-      {"a second point", 3, with_data(3, {record_of_fields({"1.2.3"})}), 1,
-       diagnostic("fmt: read unexpected character", 3, "(8E10.4)", "reading")},
+       diagnostic("fmt: read unexpected character", 1, "(8E10.4)")},
       {"a word", 2, with_data(2, {record_of_fields({"", "", "abc"})}), 2,
-       diagnostic("fmt: read unexpected character", 2, "(8E10.4)", "reading")},
+       diagnostic("fmt: read unexpected character", 2, "(8E10.4)")},
       {"a letter in the last record, which has no line end", 1,
        without_final_line_end(with_data(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})})),
-       1, diagnostic("fmt: read unexpected character", 1, "(8E10.4)", "reading")},
+       1, diagnostic("fmt: read unexpected character", 1, "(8E10.4)")},
   };
 }
 
@@ -420,8 +285,7 @@ TEST(ComponentFailures, StopTheRunOnTheFatalPathBeforeAnyOutput) {
       }
       if (c.file) dir.write(kComponentNames[c.k - 1], c.file->bytes());
     });
-    std::string console = dialogue_head();
-    for (int k = 1; k < c.k; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
+    std::string console = console_before(c.k);
     if (c.echoes >= 1) console += echo_line(c.file->record6);
     if (c.echoes >= 2) console += echo_line(c.file->record33);
     expect_fatal(o, console, c.diagnostic);
@@ -429,16 +293,6 @@ TEST(ComponentFailures, StopTheRunOnTheFatalPathBeforeAnyOutput) {
     if (!c.file) expected_names.erase(kComponentNames[c.k - 1]);
     EXPECT_EQ(o.names, expected_names);
   }
-}
-
-TEST(ComponentFailures, AMissingComponentFileIsNotCreated) {
-  const Outcome o = convert([](const ScratchDir& dir) {
-    dir.write(kComponentNames[1], standard(2).bytes());
-    dir.write(kComponentNames[2], standard(3).bytes());
-  });
-  expect_fatal(o, dialogue_head(),
-               diagnostic("open: No such file or directory", 1, "list io", "writing"));
-  EXPECT_EQ(o.names, (std::set<std::string>{kComponentNames[1], kComponentNames[2]}));
 }
 
 TEST(ComponentFailures, ComponentFilesAreLeftUnchanged) {
@@ -477,15 +331,9 @@ TEST(RegressionArrayOverrun, ExactlyFullComponentFilesReadNormally) {
   ComponentFile files[3];
   for (int k = 1; k <= 3; ++k) files[k - 1] = component_file(k, numbered_records(k, kFullRecords));
   const Outcome o = convert(files[0], files[1], files[2]);
-  expect_completed(o);
+  expect_completed(o.result);
   EXPECT_EQ(o.result.out,
             transcript(files[0], kFullRecords, files[1], kFullRecords, files[2], kFullRecords));
-  const std::vector<std::string> lines = lines_of(o.result.out);
-  ASSERT_EQ(lines.size(), 18u);
-  for (std::size_t line : {7u, 11u, 14u}) {
-    EXPECT_EQ(lines[line], " i,in= 4125 33001");
-    EXPECT_EQ(lines[line + 1], " nt= 32992");
-  }
   ASSERT_TRUE(o.csv.has_value());
   EXPECT_TRUE(*o.csv == numbered_rows(32992))
       << "the combined file differs from the expected 32992 rows";
@@ -496,7 +344,7 @@ TEST(RegressionArrayOverrun, AFullFileWhoseLastRecordHasNoLineEndReadsNormally) 
   const ComponentFile c3 =
       without_final_line_end(component_file(3, numbered_records(3, kFullRecords)));
   const Outcome o = convert(standard(1), standard(2), c3);
-  expect_completed(o);
+  expect_completed(o.result);
   const std::vector<std::string> lines = lines_of(o.result.out);
   ASSERT_EQ(lines.size(), 18u) << o.result.out;
   EXPECT_EQ(lines[14], " i,in= 4124 32993");
@@ -532,11 +380,8 @@ TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
         dir.write(kComponentNames[k - 1], k == c.k ? failing.bytes() : standard(k).bytes());
       }
     });
-    std::string console = dialogue_head();
-    for (int k = 1; k < c.k; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
-    console += echo_lines(c.k, failing);
-    expect_fatal(o, console,
-                 diagnostic("read: more than 4125 data records", c.k, "(8E10.4)", "reading"));
+    expect_fatal(o, console_before(c.k) + echo_lines(c.k, failing),
+                 diagnostic("read: more than 4125 data records", c.k, "(8E10.4)"));
     EXPECT_EQ(o.names, component_names());
   }
 }
@@ -569,7 +414,7 @@ TEST(RegressionFullRecordWithBlankLastLineRefused, TheRecordBeyondTheArraysIsRea
     ComponentFile files[3];
     for (int k = 1; k <= 3; ++k) files[k - 1] = c.make(k);
     const Outcome o = convert(files[0], files[1], files[2]);
-    expect_completed(o);
+    expect_completed(o.result);
     std::string console = dialogue_head();
     for (int k = 1; k <= 3; ++k) console += echo_lines(k, files[k - 1]) + c.counts;
     EXPECT_EQ(o.result.out, console + dialogue_tail());
@@ -584,10 +429,8 @@ TEST(RegressionFullRecordWithBlankLastLineRefused, AMalformedFieldBeyondTheArray
   records.push_back(record_of_fields({"1.0", "2.5X"}));
   const ComponentFile c3 = component_file(3, records);
   const Outcome o = convert(standard(1), standard(2), c3);
-  std::string console = dialogue_head();
-  for (int k = 1; k <= 2; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
-  console += echo_lines(3, c3);
-  expect_fatal(o, console, diagnostic("fmt: read unexpected character", 3, "(8E10.4)", "reading"));
+  expect_fatal(o, console_before(3) + echo_lines(3, c3),
+               diagnostic("fmt: read unexpected character", 3, "(8E10.4)"));
 }
 
 // ---- Regression: a read error taken for the end of the file ----
@@ -604,11 +447,8 @@ TEST(RegressionReadErrorTakenForEndOfFile, AComponentNameThatIsADirectoryIsFatal
         }
       }
     });
-    EXPECT_TRUE(o.result.signaled()) << "status " << o.result.status << "\n" << o.result.out;
-    EXPECT_EQ(o.result.signal(), SIGABRT);
-    std::string console = dialogue_head();
-    for (int k = 1; k < failing; ++k) console += echo_lines(k, standard(k)) + count_lines(3);
-    EXPECT_EQ(o.result.out, console);
+    expect_aborted(o.result);
+    EXPECT_EQ(o.result.out, console_before(failing));
     const std::vector<std::string> err = lines_of(o.result.err);
     ASSERT_GE(err.size(), 3u) << o.result.err;
     EXPECT_NE(err[0].find("Is a directory"), std::string::npos) << err[0];

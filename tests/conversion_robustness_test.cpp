@@ -29,10 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::PipedRun;
 using testing_support::PipedRunOptions;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::run_program;
-using testing_support::ScratchDir;
 namespace fs = std::filesystem;
 
 std::string components_as_written(const ScratchDir& dir) {
@@ -53,12 +49,9 @@ TEST(RegressionClosedConsoleWritesIntoInput, AClosedStandardStreamLeavesTheCompo
     write_components(dir, c.malformed == 1 ? bad : standard(1), standard(2),
                      c.malformed == 3 ? bad : standard(3));
     const std::string before = components_as_written(dir);
-    ProcessOptions options;
-    options.cwd = dir.path();
-    options.input = "out.csv\n";
     const int closed = c.closed;
-    options.before_exec = [closed] { close(closed); };
-    const ProcessResult r = run_program(options);
+    const ProcessResult r =
+        run_program({dir.path(), "out.csv\n", {}, {}, [closed] { close(closed); }});
     EXPECT_EQ(components_as_written(dir), before) << "descriptor " << c.closed << " closed";
     expect_aborted(r);
     EXPECT_EQ(entries(dir.path()), component_names());
@@ -73,15 +66,9 @@ TEST(RegressionClosedConsoleWritesIntoInput, AClosedStandardStreamLeavesTheCompo
 // An output file that exists but may only be written: opened as it is, it keeps its contents
 // when no row is written, and holds exactly the rows when some are.
 TEST(RegressionWriteOnlyOutputEmptied, AnExistingWriteOnlyFileKeepsItsContentsWithoutRows) {
-  std::function<void()> unprivileged;
-  if (geteuid() == 0) {
-    if (!testing_support::can_become_unprivileged()) {
-      GTEST_SKIP() << "cannot run the program as an unprivileged user: permission bits do not "
-                      "hold for root";
-    }
-    unprivileged = [] {
-      if (!testing_support::become_unprivileged()) _exit(125);
-    };
+  if (!testing_support::permissions_can_hold()) {
+    GTEST_SKIP() << "cannot run the program as an unprivileged user: permission bits do not "
+                    "hold for root";
   }
   struct Case {
     int records;  // of component 3
@@ -97,7 +84,7 @@ TEST(RegressionWriteOnlyOutputEmptied, AnExistingWriteOnlyFileKeepsItsContentsWi
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write);
     dir.open_to_others();
     const ProcessResult r =
-        run_program(ProcessOptions{dir.path(), "out.csv\n", {}, {}, unprivileged});
+        run_program({dir.path(), "out.csv\n", {}, {}, testing_support::where_permissions_hold()});
     expect_completed(r);
     fs::permissions(dir / "out.csv", fs::perms::owner_read, fs::perm_options::add);
     EXPECT_EQ(dir.read("out.csv"), c.expected) << c.records << " data records in component 3";
@@ -107,10 +94,7 @@ TEST(RegressionWriteOnlyOutputEmptied, AnExistingWriteOnlyFileKeepsItsContentsWi
 TEST(RegressionNulByteInTheName, ANameWithANulByteIsRefused) {
   ScratchDir dir;
   write_standard(dir);
-  ProcessOptions options;
-  options.cwd = dir.path();
-  options.input = std::string("nul\0junk.csv\n", 13);
-  const ProcessResult r = run_program(options);
+  const ProcessResult r = run_program({dir.path(), std::string("nul\0junk.csv\n", 13)});
   expect_aborted(r);
   const std::vector<std::string> err = lines_of(r.err);
   ASSERT_FALSE(err.empty());
@@ -155,8 +139,6 @@ TEST(RegressionInterruptHeldBackByAStuckWrite, AnInterruptEndsARunWhoseReaderSto
     close(reader);
   }
 }
-
-constexpr auto kPatience = 10000ms;
 
 // A pipe whose buffer is full and that nobody reads: a write to it waits for good.
 class StalledPipe {
@@ -238,17 +220,13 @@ TEST(RegressionWritesWaitForReadiness, AWriteIsTriedBeforeAnyWaitForRoom) {
   struct Case {
     const char* what;
     const char* name;
-    void (*before_exec)();
+    std::function<void()> before_exec;
     const char* failure;  // the diagnostic's first line; nullptr: the run completes
   };
   const Case cases[] = {
-      {"the output /dev/random", "/dev/random", [] {}, nullptr},
+      {"the output /dev/random", "/dev/random", {}, nullptr},
       {"standard output on /dev/random", "out.csv",
-       [] {
-         const int fd = open("/dev/random", O_WRONLY);
-         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(125);
-       },
-       nullptr},
+       stream_onto(STDOUT_FILENO, "/dev/random", O_WRONLY), nullptr},
       {"standard output on the read end of standard input's pipe", "out.csv",
        [] { dup2(STDIN_FILENO, STDOUT_FILENO); }, "write: Bad file descriptor"},
   };
@@ -325,14 +303,11 @@ TEST(RegressionConsoleCapturesAComponent, AComponentIsReadByItsNameWhereverTheCo
   ScratchDir dir;
   write_standard(dir);
   const std::string component3 = dir.read(kComponentNames[2]);
-  ProcessOptions options;
-  options.cwd = dir.path();
-  options.input = "out.csv\n";
-  options.before_exec = [] {
-    const int fd = open("QRV-UP-1.txt", O_WRONLY | O_APPEND);
-    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(125);
-  };
-  expect_completed(run_program(options));
+  expect_completed(run_program({dir.path(),
+                                "out.csv\n",
+                                {},
+                                {},
+                                stream_onto(STDOUT_FILENO, "QRV-UP-1.txt", O_WRONLY | O_APPEND)}));
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
   EXPECT_EQ(dir.read(kComponentNames[2]), component3 + standard_transcript());
 }
@@ -345,14 +320,11 @@ TEST(RegressionStandardErrorOutputDestroysItsLog, TheRowsFollowTheLogsEarlierLin
   std::string earlier;
   for (int k = 0; k < 100; ++k) earlier += "an earlier run's line " + std::to_string(k) + "\n";
   dir.write("run.log", earlier);
-  ProcessOptions options;
-  options.cwd = dir.path();
-  options.input = "/dev/stderr\n";
-  options.before_exec = [] {
-    const int fd = open("run.log", O_WRONLY | O_APPEND);
-    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(125);
-  };
-  const ProcessResult r = run_program(options);
+  const ProcessResult r = run_program({dir.path(),
+                                       "/dev/stderr\n",
+                                       {},
+                                       {},
+                                       stream_onto(STDERR_FILENO, "run.log", O_WRONLY | O_APPEND)});
   expect_completed(r);
   EXPECT_EQ(r.out, standard_transcript());
   EXPECT_EQ(dir.read("run.log"), earlier + kStandardRows);
@@ -411,10 +383,7 @@ TEST(RegressionOutputOverwritesAComponent, AnOutputThatIsAComponentIsRefused) {
     ASSERT_EQ(symlink(kComponentNames[1].c_str(), (dir / "symbolic.csv").c_str()), 0);
     ASSERT_EQ(link((dir / kComponentNames[2]).c_str(), (dir / "hard.csv").c_str()), 0);
     const std::string before = components_as_written(dir);
-    ProcessOptions options;
-    options.cwd = dir.path();
-    options.input = name + "\n";
-    const ProcessResult r = run_program(options);
+    const ProcessResult r = run_program({dir.path(), name + "\n"});
     expect_aborted(r);
     EXPECT_EQ(lines_of(r.err),
               (std::vector<std::string>{"open: output file is an input file",

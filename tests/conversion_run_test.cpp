@@ -98,7 +98,6 @@ TEST(RunDialogue, ACompleteRunShowsEighteenLinesAndWritesEveryRow) {
       "\n"
       " Enter Output Acceleration File Name (CSV format)\n";
   EXPECT_EQ(r.out, expected);
-  EXPECT_EQ(lines_of(r.out).size(), 18u);
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
   EXPECT_EQ(entries(dir.path()), (std::set<std::string>{kComponentNames[0], kComponentNames[1],
                                                         kComponentNames[2], "out.csv"}));
@@ -143,36 +142,20 @@ TEST(CombinedFile, RowTimesFollowTheSampleInterval) {
   EXPECT_EQ(csv, numbered_rows(208));
 }
 
+// The fields' editing is FixedEditing's (recordio_output_editing_test); here, values read from the
+// components made into the row at 0.005 s.
 TEST(CombinedFile, SampleTwoMakesTheRowAtTimePoint005) {
-  struct Case {
-    const char* x;
-    const char* y;
-    const char* z;
-    const char* row;
-  };
-  const Case cases[] = {
-      {"12.3456", "-0.0004", "-1234.5", "  0.005,    12.346,     0.000, -1234.500"},
-      {"-0.0004", "123.4567", "-1234567.0", "  0.005,     0.000,   123.457,**********"},
-      {"123456.7", "-123456.7", "-99999.99", "  0.005,123456.703,**********,-99999.992"},
-      {"-99999.999", "999999.999", "999999.9", "  0.005,**********,**********,999999.875"},
-      {"-0.5", "-0.0005", "0", "  0.005,    -0.500,    -0.001,     0.000"},
-      {"-.00049", "1E3", "", "  0.005,     0.000,     0.100,     0.000"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.row);
-    ScratchDir dir;
-    const std::string first = record_of_fields({"1", c.x, "1", "1", "1", "1", "1", "1"});
-    ComponentFile c1 = component_file(1, {first});
-    ComponentFile c2 = component_file(2, {record_of_fields({"2", c.y})});
-    ComponentFile c3 = component_file(3, {record_of_fields({"3", c.z}), record_of_values({})});
-    write_components(dir, c1, c2, c3);
-    const ProcessResult r = run_in(dir, "out.csv\n");
-    expect_completed(r);
-    const std::vector<std::string> rows = lines_of(dir.read("out.csv"));
-    ASSERT_EQ(rows.size(), 8u);
-    EXPECT_EQ(rows[1], c.row);
-    EXPECT_EQ(rows[0], "  0.000,     0.000,     0.000,     0.000");
-  }
+  ScratchDir dir;
+  const ComponentFile c1 = component_file(1, {record_of_fields({"1", "12.3456"})});
+  const ComponentFile c2 = component_file(2, {record_of_fields({"2", "-0.0004"})});
+  const ComponentFile c3 =
+      component_file(3, {record_of_fields({"3", "-1234.5"}), record_of_values({})});
+  write_components(dir, c1, c2, c3);
+  expect_completed(run_in(dir, "out.csv\n"));
+  const std::vector<std::string> rows = lines_of(dir.read("out.csv"));
+  ASSERT_EQ(rows.size(), 8u);
+  EXPECT_EQ(rows[0], "  0.000,     0.000,     0.000,     0.000");
+  EXPECT_EQ(rows[1], "  0.005,    12.346,     0.000, -1234.500");
 }
 
 TEST(CombinedFile, AnExistingLongerFileIsCutToTheNewRows) {
@@ -181,44 +164,6 @@ TEST(CombinedFile, AnExistingLongerFileIsCutToTheNewRows) {
   const ProcessResult r = run_standard(dir, "out.csv\n");
   expect_completed(r);
   EXPECT_EQ(dir.read("out.csv"), kStandardRows);
-}
-
-TEST(CombinedFile, NoRowsLeaveAnExistingFileAsItWasAndCreateAMissingOneEmpty) {
-  struct Case {
-    const char* what;
-    int records;  // data records of component 3
-    const char* counts;
-  };
-  const Case cases[] = {
-      {"header only: nt = -8", 0, " i,in= 0 1\n nt= -8\n"},
-      {"one data record: nt = 0", 1, " i,in= 1 9\n nt= 0\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const ComponentFile c3 = component_file(3, numbered_records(3, c.records));
-    const std::string console = dialogue_head() + echo_lines(1, standard(1)) + count_lines(3) +
-                                echo_lines(2, standard(2)) + count_lines(3) + echo_lines(3, c3) +
-                                c.counts + dialogue_tail();
-    {
-      ScratchDir dir;
-      write_components(dir, standard(1), standard(2), c3);
-      const std::string old = "an older file\nwith two lines";
-      dir.write("out.csv", old);
-      const ProcessResult r = run_in(dir, "out.csv\n");
-      expect_completed(r);
-      EXPECT_EQ(r.out, console);
-      EXPECT_EQ(dir.read("out.csv"), old);
-    }
-    {
-      ScratchDir dir;
-      write_components(dir, standard(1), standard(2), c3);
-      const ProcessResult r = run_in(dir, "out.csv\n");
-      expect_completed(r);
-      EXPECT_EQ(r.out, console);
-      ASSERT_TRUE(dir.exists("out.csv"));
-      EXPECT_EQ(fs::file_size(dir / "out.csv"), 0u);
-    }
-  }
 }
 
 TEST(CombinedFile, ShorterComponentsGiveZerosAndLongerOnesAreCut) {
@@ -243,6 +188,9 @@ TEST(CombinedFile, ShorterComponentsGiveZerosAndLongerOnesAreCut) {
 
 // ---- The output name ----
 
+// How a text READ cuts and ends the name, and how OPEN trims it, are the runtime's
+// (FormattedRead.TextRecordsArePaddedCutAndEndAtLfOrCrLf, Open.NameLosesTrailingBlanksOnly, and
+// FatalPath's end of standard input and null names); here, the name as the run reads it.
 TEST(OutputName, TheNameIsTheFirstEightyCharactersWithoutTrailingBlanks) {
   const std::string long_name = std::string(70, 'n') + "0123456789" + "abcdefghijklmnopqrst";
   const std::string first80 = long_name.substr(0, 80);
@@ -252,15 +200,9 @@ TEST(OutputName, TheNameIsTheFirstEightyCharactersWithoutTrailingBlanks) {
     std::string file;  // the name of the file written
   };
   const Case cases[] = {
-      {"plain name", "out.csv\n", "out.csv"},
       {"trailing blanks", "out.csv      \n", "out.csv"},
-      {"leading blanks stay", "  out.csv\n", "  out.csv"},
-      {"CR LF line end", "out.csv\r\n", "out.csv"},
-      {"longer than 80", long_name + "\n", first80},
       {"longer than 80, without a line end", long_name, first80},
       {"exactly 80, without a line end", first80, first80},
-      {"80 with trailing blanks", std::string(20, 'b') + std::string(60, ' ') + "tail\n",
-       std::string(20, 'b')},
       {"a path into a subdirectory", "sub/out.csv\n", "sub/out.csv"},
   };
   for (const Case& c : cases) {
@@ -288,11 +230,7 @@ TEST(OutputName, FailuresStopTheRunAfterTheDialogue) {
   const Case cases[] = {
       {"standard input empty", "",
        "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (a80)\n" + lately},
-      {"a name without its line end", "out.csv",
-       "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (a80)\n" + lately},
       {"empty name", "\n", "open: null file name\napparent state: unit 11 (unnamed)\n" + lately},
-      {"blank name", "      \nout.csv\n",
-       "open: null file name\napparent state: unit 11 (unnamed)\n" + lately},
       {"name of 80 blanks, then more", std::string(80, ' ') + "out.csv\n",
        "open: null file name\napparent state: unit 11 (unnamed)\n" + lately},
       {"missing directory", "missing/out.csv\n",
@@ -325,14 +263,8 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
     fs::permissions(dir / "out.csv",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     dir.open_to_others();
-    ProcessOptions options{dir.path(), "out.csv\n", {}, {}, {}};
-    if (geteuid() == 0) {
-      // An unprivileged user, for whom the permissions hold.
-      options.before_exec = [] {
-        if (!testing_support::become_unprivileged()) _exit(123);
-      };
-    }
-    const ProcessResult r = run_program(options);
+    const ProcessResult r =
+        run_program({dir.path(), "out.csv\n", {}, {}, testing_support::where_permissions_hold()});
     EXPECT_EQ(r.out, transcript(standard(1), 3, standard(2), 3, c3, c.records));
     if (c.records > 1) {
       expect_aborted(r);
@@ -349,14 +281,11 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
 
 // ---- Regression: the prompt unseen until the run ends when the console is a pipe ----
 
-constexpr std::chrono::milliseconds kPromptWait{3000};
-constexpr std::chrono::milliseconds kFinishWait{5000};
-
 // Collects the console of a piped run until it holds as much as `transcript`; whether it did
-// within kPromptWait.
+// within kPatience.
 bool shows_dialogue(PipedRun& run, const std::string& transcript) {
   return run.read_until([&](const std::string& out) { return out.size() >= transcript.size(); },
-                        kPromptWait);
+                        kPatience);
 }
 
 // Types `name` as the output name, closes standard input and waits for the end of the run, which
@@ -364,7 +293,7 @@ bool shows_dialogue(PipedRun& run, const std::string& transcript) {
 void answer_and_finish(PipedRun& run, const std::string& name) {
   ASSERT_TRUE(run.write_input(name));
   run.close_input();
-  ASSERT_TRUE(run.finish(kFinishWait));
+  ASSERT_TRUE(run.finish(kPatience));
   expect_exit_status(*run.status(), 0, run.err());
   EXPECT_EQ(run.err(), "");
 }
@@ -375,7 +304,7 @@ TEST(RegressionPromptUnseenThroughAPipe, TheNamePromptIsShownBeforeTheNameIsRead
   PipedRun run({.cwd = dir.path()});
   const std::string transcript = standard_transcript();
   EXPECT_TRUE(shows_dialogue(run, transcript))
-      << "no prompt after " << kPromptWait.count() << " ms; the console shows:\n"
+      << "no prompt after " << kPatience.count() << " ms; the console shows:\n"
       << run.out();
   EXPECT_EQ(run.out(), transcript);
   EXPECT_FALSE(dir.exists("out.csv"));

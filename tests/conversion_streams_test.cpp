@@ -30,12 +30,6 @@ using namespace std::chrono_literals;
 using testing_support::describe_status;
 using testing_support::PipedRun;
 using testing_support::PipedRunOptions;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::run_program;
-using testing_support::ScratchDir;
-
-constexpr auto kWait = 10000ms;
 
 // Sets the test process's own disposition of SIGPIPE for a while: ignored, so that a feeding or
 // draining thread whose program has gone sees EPIPE instead of ending the test; or the default,
@@ -52,11 +46,11 @@ class BrokenPipe {
   void (*previous_)(int);
 };
 
-// Opens the FIFO at `path` for writing once a reader has it open, waiting at most kWait; -1 when
-// none came. Never blocks for longer, so that a run that never opens the FIFO fails the test
+// Opens the FIFO at `path` for writing once a reader has it open, waiting at most kPatience; -1
+// when none came. Never blocks for longer, so that a run that never opens the FIFO fails the test
 // instead of hanging it.
 int open_for_writing_when_read(const std::filesystem::path& path) {
-  const auto deadline = std::chrono::steady_clock::now() + kWait;
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
   while (std::chrono::steady_clock::now() < deadline) {
     const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
@@ -107,12 +101,12 @@ std::future<std::string> drain(const std::filesystem::path& path,
 // Runs the program in `dir` with its streams on pipes, answers the name prompt with `name` and
 // waits for the end. The status is empty when the run did not end in time.
 std::optional<int> answer_and_wait(PipedRun& run, const std::string& name) {
-  if (!run.wait_for_output(kNamePrompt, kWait)) {
+  if (!run.wait_for_output(kNamePrompt, kPatience)) {
     ADD_FAILURE() << "no name prompt; the console shows:\n" << run.out();
     return std::nullopt;
   }
   if (!run.write_input(name + "\n")) ADD_FAILURE() << "the run took no name";
-  return run.finish(kWait);
+  return run.finish(kPatience);
 }
 
 // Component files large enough that the rows do not fit in a pipe: 31992 rows.
@@ -172,14 +166,14 @@ TEST(RegressionOutputFifoLosesRows, TheReaderGetsEveryRow) {
     write_components(dir, large(1), large(2), large(3));
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     PipedRun run({.cwd = dir.path()});
-    ASSERT_TRUE(run.wait_for_output(kNamePrompt, kWait)) << run.out();
+    ASSERT_TRUE(run.wait_for_output(kNamePrompt, kPatience)) << run.out();
     ASSERT_TRUE(run.write_input("fifo\n"));
     if (c.reader_late > 0ms) {
       // The OPEN waits for a reader, as every writer to a FIFO does; no row is given up.
       EXPECT_TRUE(run.still_running_after(c.reader_late)) << "the run ended without a reader";
     }
     std::future<std::string> got = drain(dir / "fifo");
-    const std::optional<int> status = run.finish(kWait);
+    const std::optional<int> status = run.finish(kPatience);
     ASSERT_TRUE(status) << "the run hangs";
     testing_support::expect_exit_status(*status, 0, run.err());
     EXPECT_TRUE(got.get() == numbered_rows(31992)) << "the reader did not get every row";
@@ -226,16 +220,13 @@ std::pair<ProcessResult, std::string> run_onto_console(const std::string& name, 
                                                        const std::string& before) {
   ScratchDir dir;
   write_standard(dir);
-  const std::filesystem::path console = dir / "console.txt";
   dir.write("console.txt", before);
-  ProcessOptions options;
-  options.cwd = dir.path();
-  options.input = name + "\n";
-  options.before_exec = [console, append] {
-    const int fd = open(console.c_str(), O_WRONLY | (append ? O_APPEND : O_TRUNC));
-    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(122);
-  };
-  ProcessResult r = run_program(options);
+  ProcessResult r = run_program({dir.path(),
+                                 name + "\n",
+                                 {},
+                                 {},
+                                 stream_onto(STDOUT_FILENO, (dir / "console.txt").string(),
+                                             O_WRONLY | (append ? O_APPEND : O_TRUNC))});
   EXPECT_EQ(entries(dir.path()), [] {
     std::set<std::string> names = component_names();
     names.insert("console.txt");
@@ -284,15 +275,11 @@ TEST(RegressionConsoleOutputOverwritten, APipeReaderThatStopsEndsTheRun) {
 
 // The standard conversion with its address space limited to `kib` KiB.
 ProcessResult run_limited(const ScratchDir& dir, rlim_t kib) {
-  ProcessOptions options;
-  options.cwd = dir.path();
-  options.input = "out.csv\n";
-  options.before_exec = [kib] {
-    const rlimit limit{kib * 1024, kib * 1024};
-    setrlimit(RLIMIT_AS, &limit);
-  };
   std::filesystem::remove(dir / "out.csv");
-  return run_program(options);
+  return run_program({dir.path(), "out.csv\n", {}, {}, [kib] {
+                        const rlimit limit{kib * 1024, kib * 1024};
+                        setrlimit(RLIMIT_AS, &limit);
+                      }});
 }
 
 // The system could not even map the program and its libraries: nothing of it ran. (Under the

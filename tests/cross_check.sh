@@ -10,28 +10,14 @@ set -euo pipefail
 native=$(realpath "$1")
 cross=$(realpath "$2")
 emulator=$3
-top=$(cd "$(dirname "$0")/.." && pwd)
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/support/scripts.sh"
 
 # The cross-built program is an AArch64 executable linked statically (no program interpreter).
 readelf -h "$cross" | grep -qE 'Machine:[[:space:]]+AArch64' || fail "$cross is not an AArch64 program"
 if readelf -l "$cross" | grep -q 'INTERP'; then fail "$cross is not linked statically"; fi
 
-cases=()
-add_case() {
-  mkdir -p "$tmp/cases/$1"
-  cases+=("$1")
-}
-
 add_case sample
-cp "$top"/examples/QRV-*.txt "$tmp/cases/sample/"
+copy_sample "$tmp/cases/sample"
 
 add_case full-capacity
 python3 "$top/bench/make_record.py" "$tmp/cases/full-capacity" 4124
@@ -40,7 +26,7 @@ python3 "$top/bench/make_record.py" "$tmp/cases/full-capacity" 4124
 # (to even: 0.0625 is written 0.062, 0.1875 is 0.188), and the field's limits.
 add_case ties
 {
-  for ((n = 1; n <= 32; n++)); do echo "header record $n"; done
+  headers 32
   printf '%10s' 0.0625 -0.0625 0.1875 -0.1875 2.0625 1000.0625 -4096.0625 0.0005; echo
   printf '%10s' -0.0005 -0.0004 999999.94 -99999.99 1.0E39 -1.0E39 1.5-3 12345; echo
   echo
@@ -54,10 +40,6 @@ for seed in "$top"/fuzz/corpus/component_file/*; do
   for file in QRV-N00-1.txt QRV-N90-1.txt QRV-UP-1.txt; do cp "$seed" "$tmp/cases/$name/$file"; done
 done
 
-headers() {
-  local n
-  for ((n = 1; n <= $1; n++)); do echo "header record $n"; done
-}
 # (Two line ends after the seed: its last record, ended, is counted, and a blank line is the
 # record left out, so every value the seed's records hold reaches the CSV.)
 for seed in "$top"/fuzz/corpus/formatted_input/*; do
@@ -68,24 +50,11 @@ for seed in "$top"/fuzz/corpus/formatted_input/*; do
   cp "$tmp/cases/$name/QRV-N00-1.txt" "$tmp/cases/$name/QRV-UP-1.txt"
 done
 
-# One run in directory $2 (a copy of the case) by the command "$@" after $1 and $2; what it
-# printed, wrote and ended with are left in the directory. (The shell's own note of a run ended
-# by a signal is not kept; the status says it.)
-run() {
-  local case=$1 dir=$2
-  shift 2
-  cp -r "$tmp/cases/$case" "$dir"
-  printf 'accel.csv\n' >"$tmp/input.txt"
-  local status=0
-  (cd "$dir" && "$@" <"$tmp/input.txt" >console.txt 2>diagnostics.txt) 2>/dev/null || status=$?
-  echo "$status" >"$dir/status.txt"
-}
-
 mkdir -p "$tmp/native" "$tmp/cross"
 differ=0
 for case in "${cases[@]}"; do
-  run "$case" "$tmp/native/$case" "$native"
-  run "$case" "$tmp/cross/$case" "$emulator" "$cross"
+  run_case "$case" "$tmp/native/$case" "$native"
+  run_case "$case" "$tmp/cross/$case" "$emulator" "$cross"
   # The emulator's own note of a program ended by a signal, which is not the program's output.
   sed -i '/^qemu: uncaught target signal /d' "$tmp/cross/$case/diagnostics.txt"
   if ! diff -r "$tmp/native/$case" "$tmp/cross/$case" >"$tmp/diff.txt"; then

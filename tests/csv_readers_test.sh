@@ -10,20 +10,9 @@ set -euo pipefail
 tool=$1
 program=$(realpath "$2")
 line_end=${3:-lf}
-[[ "$line_end" == lf || "$line_end" == crlf ]] || { echo "FAIL: the line end is lf or crlf" >&2; exit 1; }
-top=$(cd "$(dirname "$0")/.." && pwd)
-readme="$top/README.md"
+source "$(dirname "$0")/support/scripts.sh"
+[[ "$line_end" == lf || "$line_end" == crlf ]] || fail "the line end is lf or crlf"
 skip_status=77
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-source "$top/tests/readme_snippet.sh"
 
 case "$tool" in
   pandas) readme_snippet 'Reading the CSV' python 'pd.read_csv(' "$tmp/snippet" ;;
@@ -35,36 +24,29 @@ grep -qF 'accel.csv' "$tmp/snippet" || fail "the $tool lines do not read accel.c
 
 # Three cases, each a directory holding accel.csv:
 # sample: the program's conversion of the bundled sample record.
-mkdir "$tmp/sample"
-cp "$top"/examples/QRV-*.txt "$tmp/sample/"
-(cd "$tmp/sample" && printf 'accel.csv\n' | "$program" >/dev/null) ||
-  fail "the conversion of the bundled sample failed"
+copy_sample "$tmp/sample"
+convert_in "$tmp/sample" "$program" || fail "the conversion of the bundled sample failed"
 
 # wide: the program's conversion of one data record per component whose values are too wide for
 # their fields or beyond single precision, in different rows for each component.
 mkdir "$tmp/wide"
-header() {
-  local n
-  for ((n = 1; n <= $1; n++)); do echo "header record $n"; done
-}
 record() { printf '%10s%10s%10s%10s%10s%10s%10s%10s\n' "$@"; }
 {
-  header 32
+  headers 32
   record 1.0E7 1.0E39 -1.0E39 1.5 -0.0001 999999.9 -99999.99 12.3456
   echo
 } >"$tmp/wide/QRV-N00-1.txt"
 {
-  header 33
+  headers 33
   record 2.5 -1.0E7 1.0E39 -1.0E39 7 0.5 1.0E6 -3.
   echo
 } >"$tmp/wide/QRV-N90-1.txt"
 {
-  header 32
+  headers 32
   record -1.0E39 3.25 -2.0E7 1.0E39 0.001 1.0E7 -1.0E6 4.
   echo
 } >"$tmp/wide/QRV-UP-1.txt"
-(cd "$tmp/wide" && printf 'accel.csv\n' | "$program" >/dev/null) ||
-  fail "the conversion of the wide values failed"
+convert_in "$tmp/wide" "$program" || fail "the conversion of the wide values failed"
 for field in '**********' '       inf' '      -inf'; do
   grep -qF -- "$field" "$tmp/wide/accel.csv" || fail "the wide case has no field '$field'"
 done

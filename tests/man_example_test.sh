@@ -4,11 +4,8 @@
 #   bash tests/man_example_test.sh path/to/cdmg2csv
 set -euo pipefail
 program=$(realpath "$1")
-top=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/support/scripts.sh"
 page="$top/doc/cdmg2csv.1"
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 
 # The no-fill block of the EXAMPLE section, as the page shows it.
 awk '/^\.SH EXAMPLE$/ { in_section = 1; next }
@@ -16,10 +13,9 @@ awk '/^\.SH EXAMPLE$/ { in_section = 1; next }
      in_section && /^\.nf$/ { in_block = 1; next }
      in_section && /^\.fi$/ { in_block = 0; next }
      in_block { print }' "$page" > "$tmp/example.txt"
-[ -s "$tmp/example.txt" ] || { echo "FAIL: no EXAMPLE block in $page" >&2; exit 1; }
+[ -s "$tmp/example.txt" ] || fail "no EXAMPLE block in $page"
 
-mkdir "$tmp/run"
-cp "$top"/examples/QRV-*.txt "$tmp/run/"
+copy_sample "$tmp/run"
 {
   cd "$tmp/run"
   echo '$ ls'
@@ -31,8 +27,6 @@ cp "$top"/examples/QRV-*.txt "$tmp/run/"
   head -n 2 accel.csv
 } > "$tmp/actual.txt"
 
-if ! diff -u "$tmp/example.txt" "$tmp/actual.txt"; then
-  echo "FAIL: the man page's EXAMPLE differs from what the commands print (- page, + program)" >&2
-  exit 1
-fi
+diff -u "$tmp/example.txt" "$tmp/actual.txt" ||
+  fail "the man page's EXAMPLE differs from what the commands print (- page, + program)"
 echo "the man page's EXAMPLE matches the program: $(wc -l < "$tmp/actual.txt") lines"

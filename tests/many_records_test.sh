@@ -5,18 +5,7 @@
 #   bash tests/many_records_test.sh path/to/cdmg2csv
 set -euo pipefail
 program=$(realpath "$1")
-top=$(cd "$(dirname "$0")/.." && pwd)
-readme="$top/README.md"
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-source "$top/tests/readme_snippet.sh"
+source "$(dirname "$0")/support/scripts.sh"
 readme_snippet 'Converting many records' sh 'for dir in' "$tmp/loop.sh"
 readme_snippet 'Converting many records' sh 'xargs' "$tmp/xargs.sh"
 
@@ -25,15 +14,13 @@ readme_snippet 'Converting many records' sh 'xargs' "$tmp/xargs.sh"
 export PATH="$(dirname "$program"):$PATH"
 
 # What one run on the sample writes, for comparison.
-mkdir "$tmp/reference"
-cp "$top"/examples/QRV-*.txt "$tmp/reference/"
-(cd "$tmp/reference" && echo accel.csv | "$program" >console.txt) ||
-  fail "the conversion of the bundled sample failed"
+copy_sample "$tmp/reference"
+convert_in "$tmp/reference" "$program" || fail "the conversion of the bundled sample failed"
 
 for form in loop xargs; do
   work="$tmp/$form"
-  mkdir -p "$work/records/copied" "$work/records/linked" "$work/records/missing"
-  cp "$top"/examples/QRV-*.txt "$work/records/copied/"
+  mkdir -p "$work/records/linked" "$work/records/missing"
+  copy_sample "$work/records/copied"
   for name in QRV-N00-1.txt QRV-N90-1.txt QRV-UP-1.txt; do
     ln -s "$top/examples/$name" "$work/records/linked/$name"
   done

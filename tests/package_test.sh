@@ -6,15 +6,7 @@
 set -euo pipefail
 deb=$(realpath "$1")
 reference=$(realpath "$2")
-top=$(cd "$(dirname "$0")/.." && pwd)
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/support/scripts.sh"
 
 echo "== lintian $(basename "$deb")"
 # (Its note that it runs as root is left out.)
@@ -50,10 +42,9 @@ echo "== the unpacked program converts the sample"
 dpkg -x "$deb" "$tmp/root"
 gzip -dc "$tmp/root/usr/share/man/man1/cdmg2csv.1.gz" | cmp - "$top/doc/cdmg2csv.1" ||
   fail "the packaged man page is not doc/cdmg2csv.1"
-mkdir "$tmp/run"
-cp "$top"/examples/QRV-*.txt "$tmp/run/"
+copy_sample "$tmp/run"
 status=0
-(cd "$tmp/run" && echo accel.csv | "$tmp/root/usr/bin/cdmg2csv" >console.txt) || status=$?
+convert_in "$tmp/run" "$tmp/root/usr/bin/cdmg2csv" || status=$?
 ((status == 0)) || fail "the unpacked program ended with status $status"
 cmp "$reference" "$tmp/run/accel.csv" || fail "its CSV differs from $reference"
 echo "  $(wc -l <"$tmp/run/accel.csv") rows, the same bytes as $reference"

@@ -1,4 +1,5 @@
-// Formatted output editing: Fw.d of single-precision values. Every field is exactly w characters.
+// Output editing: Fw.d of single-precision values, every field exactly w characters; and the
+// list-directed text of a float: blank, sign position, then the "%.9G" body made to show a point.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -285,43 +286,36 @@ TEST(FixedEditing, GeneratedTiesMatchPrintf) {
   EXPECT_EQ(mismatches, 0);
 }
 
-// The rows' fields have an in-line editor with the width built in, which leaves asterisks, huge
-// values, infinities and NaNs to write_fixed. As the rows write them, each field must be the
-// reference's, ties and negative zeros included. (make verify checks every single-precision value.)
-template <int W>
-void expect_row_fields_match_the_reference(std::uint64_t seed) {
-  Generator g(seed);
-  int mismatches = 0;
-  for (int i = 0; i < 100000; ++i) {
-    const std::uint64_t r = g.next();
-    float v;
-    switch (i % 3) {
-      case 0:  // any pattern at all
-        v = std::bit_cast<float>(static_cast<std::uint32_t>(r));
-        break;
-      case 1: {  // magnitudes from about 1e-5 to 1e7, where the rows' fields have digits
-        const std::uint32_t exponent = 110u + static_cast<std::uint32_t>((r >> 32) % 40u);
-        v = std::bit_cast<float>((static_cast<std::uint32_t>(r) & 0x807fffffu) | (exponent << 23));
-        break;
-      }
-      default:  // ties of three decimals: an odd number of halves of 0.001
-        v = std::ldexp(static_cast<float>(2 * ((r >> 8) % 4000000u) + 1), -4) *
-            ((r >> 40) & 1 ? -1.0f : 1.0f);
-        break;
-    }
-    const std::string field = edited(W, [&](char* at) { EXPECT_EQ(write_row_field<W>(at, v), 0); });
-    const std::string want = reference_fixed(v, W, 3);
-    if (field != want && ++mismatches <= 20) {
-      ADD_FAILURE() << "F" << W << ".3 of bits 0x" << std::hex << std::bit_cast<std::uint32_t>(v)
-                    << std::dec << ": \"" << field << "\", expected \"" << want << "\"";
-    }
-  }
-  EXPECT_EQ(mismatches, 0);
+// --- The list-directed text of a float
+
+std::string text_of(float v) {
+  char text[32];
+  return std::string(text, list_real_text(v, text));
 }
 
-TEST(FixedEditing, TheRowsFieldsMatchTheReference) {
-  expect_row_fields_match_the_reference<10>(0x10a3u);
-  expect_row_fields_match_the_reference<7>(0x7a3u);
+TEST(ListRealText, RendersTheRunsValuesAndTheReferenceValues) {
+  struct Case {
+    float value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0.005f, "  0.00499999989"},
+      {1.0f, "  1."},
+      {0.5f, "  0.5"},
+      {-2.25f, " -2.25"},
+      {123456789.0f, "  123456792."},
+      {0.0f, "  0."},
+      {-0.0f, " -0."},
+      {1e10f, "  1.E+10"},
+      {1.5e-7f, "  1.50000005E-07"},
+      {-3.0e38f, " -3.00000001E+38"},
+      {100.0f, "  100."},
+      {__builtin_inff(), "  INF"},
+      {-__builtin_inff(), " -INF"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text_of(c.value), c.text) << "value " << c.value;
+  }
 }
 
 }  // namespace

@@ -1,95 +1,54 @@
-// The runtime's signal handlers, seen from outside: a small program over the runtime writes the
-// line " waiting" and blocks in a skip READ of standard input (a pipe kept open here); the test
-// sends it a signal and judges its standard error and how it ended.
-//
-// Every wait is bounded: a probe that does not show up or does not end fails the test and is
-// killed.
+// The runtime's signal handlers and the guard that holds signals back while units change: real
+// signals, in a child process of their own. How each handled signal ends the whole program, and
+// a signal ignored at its start, are conversion_stress_test's.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
-#include <optional>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "recordio/recordio.h"
 #include "recordio/runtime.h"
 #include "recordio/signal_guard.h"
-#include "support/piped_run.h"
 #include "support/process.h"
-#include "support/runtime_child.h"
 #include "support/signal_endings.h"
+#include "support/statements.h"
 
 namespace {
 
 using namespace recordio_testing;
 using testing_support::expect_ending;
-using testing_support::expect_exit_status;
 using testing_support::HandledSignal;
 using testing_support::kHandledSignals;
-using testing_support::PipedRun;
-constexpr std::chrono::milliseconds kPatience{10000};
 
-// The probe with its three standard streams on pipes held by the test; the signal `ignored`, if
-// any, is ignored when it starts.
-testing_support::PipedRunOptions probe_options(int ignored = 0) {
-  testing_support::PipedRunOptions options;
-  options.program = SIGNAL_PROBE_PATH;
-  if (ignored != 0) options.before_exec = [ignored] { std::signal(ignored, SIG_IGN); };
-  return options;
-}
-
-constexpr char kWaiting[] = " waiting\n";
-
-TEST(Signals, ProbeWithoutASignalStopsNormally) {
-  PipedRun probe(probe_options());
-  ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
-      << "no \" waiting\" line: " << probe.out();
-  ASSERT_TRUE(probe.write_input("go\n"));
-  const std::optional<int> status = probe.finish(kPatience);
-  ASSERT_TRUE(status) << "the probe did not end";
-  expect_exit_status(*status, 0);
-  EXPECT_EQ(probe.out(), kWaiting);
-  EXPECT_EQ(probe.err(), "");
-}
-
-TEST(Signals, EachHandledSignalWritesItsMessageAndEndsTheRun) {
-  for (const HandledSignal& c : kHandledSignals) {
-    SCOPED_TRACE(c.what);
-    PipedRun probe(probe_options());
-    ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
-        << "no \" waiting\" line: " << probe.out();
-    ASSERT_EQ(kill(probe.pid(), c.signal), 0);
-    const std::optional<int> status = probe.finish(kPatience);
-    ASSERT_TRUE(status) << "the probe did not end";
-    expect_ending(*status, c);
-    EXPECT_EQ(probe.err(), c.message);
-    EXPECT_EQ(probe.out(), kWaiting);
-  }
-}
-
-// A run started in the background, under nohup, or with a broken pipe ignored keeps what it was
-// given.
-TEST(Signals, ASignalIgnoredAtStartStaysIgnored) {
-  for (const HandledSignal& c :
-       {testing_support::kInterrupt, testing_support::kHangUp, testing_support::kQuit,
-        testing_support::kBrokenPipe, testing_support::kFileSizeLimit}) {
-    SCOPED_TRACE(c.what);
-    PipedRun probe(probe_options(c.signal));
-    ASSERT_TRUE(probe.wait_for_output(kWaiting, kPatience))
-        << "no \" waiting\" line: " << probe.out();
-    ASSERT_EQ(kill(probe.pid(), c.signal), 0);
-    EXPECT_TRUE(probe.still_running_after(std::chrono::milliseconds(300)))
-        << "the ignored signal ended the probe";
-    EXPECT_EQ(probe.error_so_far(), "");
-    ASSERT_EQ(kill(probe.pid(), SIGTERM), 0);
-    const std::optional<int> status = probe.finish(kPatience);
-    ASSERT_TRUE(status) << "the probe did not end";
-    expect_exit_status(*status, 1);
-    EXPECT_EQ(probe.err(), "Killed\n");
-    EXPECT_EQ(probe.out(), kWaiting);
-  }
+// Runs `body` in a child working in `dir`, with no core files, after the runtime's start-up as
+// its process entry does it; the child STOPs when the body returns.
+testing_support::ProcessResult run_scenario(const testing_support::ScratchDir& dir,
+                                            const std::function<void()>& body) {
+  std::fflush(nullptr);  // nothing of the test's own output may reach the child's streams
+  return testing_support::run_in_child([&] {
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    // The child starts as a process started by a shell would, whatever the test runner ignores
+    // or blocks (a runner under nohup ignores hang-ups).
+    for (int sig : {SIGINT, SIGTERM, SIGFPE, SIGABRT, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
+      std::signal(sig, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (chdir(dir.path().c_str()) != 0) _exit(120);
+    recordio::f_setsig();
+    recordio::f_init();
+    std::atexit([] { recordio::f_exit(); });
+    body();
+    recordio::s_stop("", 0);
+  });
 }
 
 // A signal that arrives while rows and console lines are still pending: the handler writes them

@@ -1,7 +1,7 @@
-// Units, OPEN and CLOSE and the statements over them, in-process through a fake of the system
-// calls: failures of every call a unit makes, short and interrupted transfers, record ends split
-// across reads, and the end-of-file state. The fatal path unwinds to the test, which reads the
-// diagnostic from the fake standard error.
+// Units and the statements over them, in-process through a fake of the file layer: failures of
+// every call a unit makes, short and interrupted transfers, rows and records built in the buffer,
+// items a format cannot take, and units beyond the table's blocks. The fatal path unwinds to the
+// test, which reads the diagnostic from the fake standard error.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -22,18 +22,6 @@ using testing_support::Crashed;
 using testing_support::diagnostic_text;
 using testing_support::FakeFiles;
 using testing_support::InProcessRuntime;
-
-// One formatted "(a80)" READ from `unit`; the text without its trailing blanks, or "-1" when the
-// READ took its end-of-file exit.
-std::string read_line(ftnint unit, bool end_exit = false) {
-  const cilist c{0, unit, end_exit ? 1 : 0, kFormatLine, 0};
-  char text[kTextLength];
-  if (s_rsfe(&c) != 0 || do_fio(1, text, kTextLength) != 0) return "-1";
-  e_rsfe();
-  std::string s(text, kTextLength);
-  s.erase(s.find_last_not_of(' ') + 1);
-  return s;
-}
 
 // ---- Failures of the file layer, each reported on the fatal path with the unit it concerns
 
@@ -122,6 +110,8 @@ TEST(UnitFailures, AFailedConsoleWriteIsReportedAgainstTheConsole) {
 
 // ---- Transfers the file layer shortens, interrupts or answers "would block"
 
+// One byte at a time, the CR of each CR LF ends one read and its LF begins the next: still one
+// line end.
 TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
   struct Case {
     const char* what;
@@ -146,7 +136,7 @@ TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
     EXPECT_EQ(read_line(kFileUnit), "second");
     EXPECT_EQ(read_line(kFileUnit), "");
     EXPECT_EQ(read_line(kFileUnit), "lone\rcr") << "a CR without an LF is a character";
-    EXPECT_EQ(read_line(kFileUnit, true), "-1");
+    EXPECT_EQ(read_line(kFileUnit, true), "item -1");
     close_file(kFileUnit);
     write_two_rows_and_close();
     EXPECT_EQ(fake.files["out.csv"], lines(std::string(kRow) + "\n" + kRow + "\n"));
@@ -162,18 +152,6 @@ TEST(UnitTransfers, ShortInterruptedAndBlockedTransfersLoseNothing) {
         fake.count(FakeFiles::kWait),
         c.would_block ? (fake.count(FakeFiles::kRead) + fake.count(FakeFiles::kWrite)) / 2 : 0);
   }
-}
-
-// A record end whose CR ends one read and whose LF begins the next is one line end.
-TEST(UnitTransfers, ACrLfSplitAcrossReadsEndsOneRecord) {
-  InProcessRuntime runtime;
-  FakeFiles& fake = runtime.files();
-  fake.files["in.txt"] = "abc\r\ndef\r\n";
-  fake.most_per_transfer = 4;  // the first read ends with the CR
-  open_file(kFileUnit, text80("in.txt"), "old");
-  EXPECT_EQ(read_line(kFileUnit), "abc");
-  EXPECT_EQ(read_line(kFileUnit), "def");
-  EXPECT_EQ(skip_record(kFileUnit, true), "end -1");
 }
 
 // ---- Rows built whole in the buffer
@@ -217,7 +195,7 @@ TEST(UnitRows, AWriteAfterAReadCloseOrOpenStartsInFull) {
     // The file is cut where the row goes, right after line 1: the row written is its last record.
     write_the_row(kFileUnit);
     EXPECT_EQ(fake.files["mixed.txt"], line + "1\n") << "cut before the row is written out";
-    EXPECT_EQ(read_line(kFileUnit, true), "-1") << "nothing follows the row";
+    EXPECT_EQ(read_line(kFileUnit, true), "item -1") << "nothing follows the row";
     write_the_row(kFileUnit);
     close_file(kFileUnit);
     EXPECT_EQ(fake.files["mixed.txt"],
@@ -267,6 +245,60 @@ TEST(UnitRows, AFailureNotedBeforeARowIsReportedBeforeTheRowIsWritten) {
   EXPECT_THROW(write_row(kFileUnit, 1.0f, 2.0f, 3.0f, 4.0f), Crashed);
   EXPECT_EQ(fake.err, diagnostic_text("write: Broken pipe", "unit 6 (unnamed)", kFormat2000, true));
   EXPECT_EQ(fake.files["out.csv"], "") << "the row was not written";
+}
+
+// ---- Records built in place in the buffer: records that cross its end, and one longer than the
+// whole buffer, reach the file whole and in order.
+
+TEST(RecordsInTheBuffer, RecordsOfEveryLengthReachTheFileWholeAndInOrder) {
+  struct Case {
+    const char* what;
+    std::size_t length;
+    int count;
+  };
+  const std::size_t buffer = Unit::kBufferSize;
+  for (const Case& c : {Case{"rows that cross the end of the buffer", 40, 5000},
+                        Case{"records of a third of the buffer", buffer / 3, 7},
+                        Case{"a record as long as the buffer", buffer, 2},
+                        Case{"records longer than the buffer", 2 * buffer + 17, 3}}) {
+    SCOPED_TRACE(c.what);
+    InProcessRuntime runtime;
+    open_file(kFileUnit, text80("out.txt"), "unknown");
+    std::string expected;
+    for (int k = 0; k < c.count; ++k) {
+      const std::string text(c.length, static_cast<char>('a' + k % 26));
+      console_line(text, kFileUnit);
+      expected += lines(" " + text + "\n");
+    }
+    close_file(kFileUnit);
+    EXPECT_TRUE(runtime.files().files["out.txt"] == expected)
+        << runtime.files().files["out.txt"].size() << " bytes instead of " << expected.size();
+  }
+}
+
+TEST(RecordsInTheBuffer, AFailedWriteOfALongRecordIsReported) {
+  InProcessRuntime runtime;
+  open_file(kFileUnit, text80("out.txt"), "unknown");
+  runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
+  EXPECT_THROW(console_line(std::string(2 * Unit::kBufferSize, 'x'), kFileUnit),
+               testing_support::Crashed);
+  EXPECT_EQ(runtime.files().err.substr(0, runtime.files().err.find(kWrittenLineEnd)),
+            "write: Input/output error");
+}
+
+// On a terminal every row is written as it ends: a write that fails there is reported with the
+// row's format, as any failure inside the statement is.
+TEST(RecordsInTheBuffer, AFailedWriteAtTheEndOfARowNamesItsFormat) {
+  InProcessRuntime runtime;
+  runtime.files().console_is_terminal = true;
+  recordio::runtime().units.preconnect();
+  runtime.files().fail(testing_support::FakeFiles::kWrite, EIO);
+  EXPECT_THROW(write_the_row(kConsole), testing_support::Crashed);
+  EXPECT_EQ(runtime.files().err,
+            lines(std::string("write: Input/output error\n"
+                              "apparent state: unit 6 (unnamed)\n"
+                              "last format: ") +
+                  kFormat2000 + "\nlately writing sequential formatted external IO\n"));
 }
 
 // ---- Items a format cannot take

@@ -14,22 +14,16 @@ exe="$windows_build/cdmg2csv.exe"
 console_event="$windows_build/tests/windows/console_event.exe"
 in_process="$windows_build/tests/windows/recordio_tests.exe"
 raise_probe="$windows_build/tests/windows/raise_probe.exe"
-top=$(cd "$(dirname "$0")/.." && pwd)
 wine=${WINE64:-/usr/lib/wine/wine64}
 wineserver=$(dirname "$wine")/wineserver
 
-tmp=$(mktemp -d)
+source "$(dirname "$0")/support/scripts.sh"
 export WINEPREFIX="$tmp/wine" WINEDEBUG=-all
 cleanup() {
   "$wineserver" -k 2>/dev/null || true
   [[ -n "${KEEP:-}" ]] && echo "kept $tmp" || rm -rf "$tmp"
 }
 trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
 [[ -x "$wine" ]] || fail "no $wine (apt-get install wine64)"
 for program in "$exe" "$console_event" "$in_process" "$raise_probe"; do
@@ -53,40 +47,30 @@ crlf() { perl -pe 's/\n/\r\n/' "$1"; }
 
 # --- Cases run by both programs. A case is a directory of component files (and perhaps an older
 # output) and an input text.
-cases=()
-add_case() {
-  mkdir -p "$tmp/cases/$1"
-  printf '%s' "$2" >"$tmp/cases/$1.input"
-  cases+=("$1")
-}
-sample() { cp "$top"/examples/QRV-*.txt "$tmp/cases/$1/"; }
-headers() {
-  local n
-  for ((n = 1; n <= $1; n++)); do echo "header record $n"; done
-}
+sample() { copy_sample "$tmp/cases/$1"; }
 
-add_case sample $'accel.csv\n'
+add_case sample
 sample sample
 
-add_case full-capacity $'accel.csv\n'
+add_case full-capacity
 python3 "$top/bench/make_record.py" "$tmp/cases/full-capacity" 4125 >/dev/null
 
 # Bytes the C runtime's text mode would change: a 0x1A and a lone CR in the header record the
 # run echoes, and a component whose records all end with CR LF.
-add_case binary $'accel.csv\n'
+add_case binary
 sample binary
 perl -i -pe 's/^(.{10})../$1\x1a\r/ if $. == 6' "$tmp/cases/binary/QRV-N00-1.txt"
 perl -i -pe 's/\n/\r\n/' "$tmp/cases/binary/QRV-N90-1.txt"
 
-add_case missing-component $'accel.csv\n'
+add_case missing-component
 sample missing-component
 rm "$tmp/cases/missing-component/QRV-N90-1.txt"
 
-add_case malformed-field $'accel.csv\n'
+add_case malformed-field
 sample malformed-field
 perl -i -pe 's/^(....)./$1x/ if $. == 40' "$tmp/cases/malformed-field/QRV-UP-1.txt"
 
-add_case ends-in-header $'accel.csv\n'
+add_case ends-in-header
 sample ends-in-header
 head -n 20 "$top/examples/QRV-N00-1.txt" >"$tmp/cases/ends-in-header/QRV-N00-1.txt"
 
@@ -99,14 +83,14 @@ sample missing-directory
 add_case output-is-component $'QRV-UP-1.txt\n'
 sample output-is-component
 
-add_case longer-output-cut $'accel.csv\n'
+add_case longer-output-cut
 sample longer-output-cut
 head -c 250000 /dev/zero | tr '\0' 'q' >"$tmp/cases/longer-output-cut/accel.csv"
 
 # nt = 0: every component is its header and a blank line. An existing file keeps its bytes; a
 # missing one is created empty.
 for case in no-rows-existing no-rows-missing; do
-  add_case "$case" $'accel.csv\n'
+  add_case "$case"
   { headers 32 && echo; } >"$tmp/cases/$case/QRV-N00-1.txt"
   { headers 33 && echo; } >"$tmp/cases/$case/QRV-N90-1.txt"
   cp "$tmp/cases/$case/QRV-N00-1.txt" "$tmp/cases/$case/QRV-UP-1.txt"
@@ -120,18 +104,6 @@ add_case name-beyond-80 "${name80}beyond"$'\n'
 sample name-beyond-80
 add_case trailing-blanks $'accel.csv          \n'
 sample trailing-blanks
-
-# One run of the case by "$@" in directory $2, its standard input the case's input text; what it
-# printed, wrote and ended with is left in the directory.
-run() {
-  local case=$1 dir=$2
-  shift 2
-  cp -r "$tmp/cases/$case" "$dir"
-  local status=0
-  (cd "$dir" && "$@" <"$tmp/cases/$case.input" >console.txt 2>diagnostics.txt) 2>/dev/null ||
-    status=$?
-  echo "$status" >"$dir/status.txt"
-}
 
 # The ending, the same on both platforms: 0, 1, or the fatal path's abort (SIGABRT on Linux,
 # status 3 on Windows).
@@ -172,8 +144,8 @@ same_as_native() {
 mkdir -p "$tmp/native" "$tmp/windows"
 differ=0
 for case in "${cases[@]}"; do
-  run "$case" "$tmp/native/$case" "$native"
-  run "$case" "$tmp/windows/$case" "$wine" "$exe"
+  run_case "$case" "$tmp/native/$case" "$native"
+  run_case "$case" "$tmp/windows/$case" "$wine" "$exe"
   if ! why=$(same_as_native "$case"); then
     echo "DIFFERS: $case: $why" >&2
     diff <(crlf "$tmp/native/$case/diagnostics.txt") "$tmp/windows/$case/diagnostics.txt" | head -n 10 >&2 || true

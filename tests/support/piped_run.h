@@ -39,10 +39,6 @@ class PipedRun {
   PipedRun(const PipedRun&) = delete;
   PipedRun& operator=(const PipedRun&) = delete;
 
-  pid_t pid() const { return pid_; }
-  // The write end of the child's standard input; -1 once closed.
-  int input_fd() const { return in_; }
-
   // Collects standard output and error until `done` holds for what standard output shows, both
   // streams are closed, or `timeout` passes. Returns whether `done` held.
   bool read_until(const std::function<bool(const std::string&)>& done,

@@ -77,19 +77,31 @@ std::string program_path() {
   return CDMG2CSV_PATH;
 }
 
+namespace {
+
 bool become_unprivileged() {
   return setgroups(0, nullptr) == 0 &&
          setresgid(kUnprivilegedUser, kUnprivilegedUser, kUnprivilegedUser) == 0 &&
          setresuid(kUnprivilegedUser, kUnprivilegedUser, kUnprivilegedUser) == 0;
 }
 
-bool can_become_unprivileged() {
+}  // namespace
+
+bool permissions_can_hold() {
+  if (geteuid() != 0) return true;
   const ProcessResult r = run_in_child([] {
     _exit(become_unprivileged() && getuid() == kUnprivilegedUser && geteuid() == kUnprivilegedUser
               ? 0
               : 1);
   });
   return r.exited() && r.exit_code() == 0;
+}
+
+std::function<void()> where_permissions_hold() {
+  if (geteuid() != 0) return {};
+  return [] {
+    if (!become_unprivileged()) _exit(125);
+  };
 }
 
 namespace {

@@ -21,12 +21,13 @@ struct ProcessResult {
   int signal() const;  // 0 unless signaled()
 };
 
+// Members carry default initializers, so that an initializer may leave out the last ones.
 struct ProcessOptions {
-  std::filesystem::path cwd;            // empty: the current directory
-  std::string input;                    // standard input, from a file holding these bytes
-  std::string stdout_path;              // when set, standard output goes to this path
-  std::vector<std::string> extra_args;  // arguments after the program name
-  std::function<void()> before_exec;    // runs in the child just before exec
+  std::filesystem::path cwd{};            // empty: the current directory
+  std::string input{};                    // standard input, from a file holding these bytes
+  std::string stdout_path{};              // when set, standard output goes to this path
+  std::vector<std::string> extra_args{};  // arguments after the program name
+  std::function<void()> before_exec{};    // runs in the child just before exec
 };
 
 // Runs build/cdmg2csv.
@@ -43,11 +44,13 @@ std::string program_path();
 // The user that permission tests run as: root passes every permission check.
 inline constexpr uid_t kUnprivilegedUser = 65534;
 
-// In a child: gives up root for the unprivileged user. False when that fails.
-bool become_unprivileged();
+// Whether a run can be made for which permission bits hold: the tests do not run as root, or a
+// child of this process can become the unprivileged user.
+bool permissions_can_hold();
 
-// Whether a child of this process can become the unprivileged user.
-bool can_become_unprivileged();
+// For ProcessOptions::before_exec, a run for which permission bits hold: as root, the child gives
+// up root for the unprivileged user (or exits with status 125); otherwise nothing.
+std::function<void()> where_permissions_hold();
 
 // A fresh directory, removed with everything in it when the object goes.
 class ScratchDir {

@@ -1,10 +1,15 @@
 // What a test scenario does with the record I/O runtime: the statements of the run as small
 // calls, over the units and formats the run uses. Whether the scenario runs in-process
-// (support/fake_files.h) or in a child (support/runtime_child.h) is the test's choice.
+// (support/fake_files.h) or in a child (recordio_signal_test) is the test's choice.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "recordio/line_end.h"
 #include "recordio/recordio.h"
@@ -65,9 +70,58 @@ inline std::string skip_record(recordio::ftnint unit, bool end_exit = false) {
   return "end " + std::to_string(recordio::e_rsle());
 }
 
-// A list-directed WRITE of one text item to the console.
-inline void console_line(const std::string& text) {
-  const recordio::cilist c{0, kConsole, 0, nullptr, 0};
+// One "(a80)" READ, with or without an end-of-file exit: the text without its trailing blanks (the
+// item is preset to '#', so that a character left unset shows), then " end N" when the READ's end
+// returned N other than 0; "start -1" or "item -1" where the READ took its exit.
+inline std::string read_line(recordio::ftnint unit, bool end_exit = false) {
+  const recordio::cilist c{0, unit, end_exit ? 1 : 0, kFormatLine, 0};
+  char text[kTextLength];
+  std::memset(text, '#', sizeof text);
+  if (recordio::s_rsfe(&c) != 0) return "start -1";
+  if (recordio::do_fio(1, text, sizeof text) != 0) return "item -1";
+  const int end = recordio::e_rsfe();
+  std::string line(text, sizeof text);
+  line.erase(line.find_last_not_of(' ') + 1);
+  return end == 0 ? line : line + " end " + std::to_string(end);
+}
+
+// What a data READ stores in an item it does not reach.
+inline constexpr float kUntouched = 7.0f;
+
+// The bit patterns of `values`, each after a blank.
+inline std::string bits_of(const std::vector<float>& values) {
+  std::string text;
+  for (const float v : values) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " %08x", std::bit_cast<std::uint32_t>(v));
+    text += hex;
+  }
+  return text;
+}
+
+// One "(8E10.4)" READ, with or without an end-of-file exit: "end N", "item K -1" or "start -1",
+// then the bit patterns of the eight items (each preset to kUntouched).
+inline std::string read_data(recordio::ftnint unit, bool end_exit = true) {
+  const recordio::cilist c{0, unit, end_exit ? 1 : 0, kFormat1000, 0};
+  std::vector<float> v(8, kUntouched);
+  if (recordio::s_rsfe(&c) != 0) return "start -1";
+  std::size_t k = 0;
+  while (k < v.size() && recordio::do_fio(1, &v[k], sizeof(float)) == 0) ++k;
+  const std::string head = k == v.size() ? "end " + std::to_string(recordio::e_rsfe())
+                                         : "item " + std::to_string(k + 1) + " -1";
+  return head + bits_of(v);
+}
+
+// The line read_data gives for a READ that ended with `head` and stored `values`, the items
+// after them untouched.
+inline std::string data_line(const std::string& head, std::vector<float> values) {
+  values.resize(8, kUntouched);
+  return head + bits_of(values);
+}
+
+// A list-directed WRITE of one text item, to the console unless another unit is given.
+inline void console_line(const std::string& text, recordio::ftnint unit = kConsole) {
+  const recordio::cilist c{0, unit, 0, nullptr, 0};
   recordio::s_wsle(&c);
   recordio::do_lio(recordio::kTypeCharacter, 1, text.data(), text.size());
   recordio::e_wsle();

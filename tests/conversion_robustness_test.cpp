@@ -394,5 +394,33 @@ TEST(RegressionOutputOverwritesAComponent, AnOutputThatIsAComponentIsRefused) {
   }
 }
 
+// The output name reaching standard input's own pipe or file, the one the name came through: rows
+// written there would be read by nobody or written over what is read, so the OPEN is refused.
+TEST(RegressionOutputWritesIntoStandardInput, StandardInputsOwnFileIsRefused) {
+  for (const bool piped : {true, false}) {
+    SCOPED_TRACE(piped ? "a pipe named /dev/stdin" : "a file named by itself");
+    ScratchDir dir;
+    write_standard(dir);
+    dir.write("name.txt", "name.txt\n");
+    const std::string name = piped ? "/dev/stdin" : "name.txt";
+    ProcessResult r;
+    if (piped) {
+      PipedRun run(PipedRunOptions{.cwd = dir.path()});
+      ASSERT_TRUE(run.write_input(name + "\n"));
+      const std::optional<int> status = run.finish(kPatience);
+      ASSERT_TRUE(status.has_value());
+      r = {*status, run.out(), run.err()};
+    } else {
+      r = run_program({dir.path(), "", {}, {}, stream_onto(STDIN_FILENO, "name.txt", O_RDONLY)});
+    }
+    expect_aborted(r);
+    EXPECT_EQ(lines_of(r.err),
+              (std::vector<std::string>{"open: output file is an input file",
+                                        "apparent state: unit 11 named " + name,
+                                        "lately reading sequential formatted external IO"}));
+    EXPECT_EQ(dir.read("name.txt"), "name.txt\n");
+  }
+}
+
 }  // namespace
 }  // namespace conversion_testing

@@ -3,7 +3,9 @@
 // a signal ignored at its start, are conversion_stress_test's.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -111,12 +113,13 @@ TEST(SignalGuard, ASignalMetUnderAGuardComesBackWhenTheOutermostGuardEnds) {
   sigaction(SIGUSR1, &before, nullptr);
 }
 
-// The platform's files, except that the first write to the file unit's handle is followed,
-// before the unit has noted it, by `after_write`: a signal arriving just then.
-class SignalAfterWrite final : public recordio::FileLayer {
+// The platform's files, except that the first write to the file unit's handle runs `before`
+// just before it begins and `after` just after it, before the unit has noted it: a signal
+// arriving just then.
+class SignalAroundWrite final : public recordio::FileLayer {
  public:
-  SignalAfterWrite(recordio::FileLayer& real, void (*after_write)())
-      : real_(real), after_(after_write) {}
+  SignalAroundWrite(recordio::FileLayer& real, void (*before)(), void (*after)())
+      : real_(real), before_(before), after_(after) {}
   int look_up(const char* p, recordio::FileFacts& f) override { return real_.look_up(p, f); }
   recordio::Opened open(const char* p, recordio::OpenFor o, const recordio::FileFacts& f) override {
     return real_.open(p, o, f);
@@ -125,11 +128,11 @@ class SignalAfterWrite final : public recordio::FileLayer {
   int duplicate(int h, int& copy) override { return real_.duplicate(h, copy); }
   recordio::Transfer read(int h, char* to, std::size_t n) override { return real_.read(h, to, n); }
   recordio::Transfer write(int h, const char* from, std::size_t n) override {
+    const bool first = h > recordio::kStandardError && !done_;
+    done_ = done_ || first;
+    if (first && before_ != nullptr) before_();
     const recordio::Transfer written = real_.write(h, from, n);
-    if (h > recordio::kStandardError && !done_) {
-      done_ = true;
-      after_();
-    }
+    if (first && after_ != nullptr) after_();
     return written;
   }
   int wait(int h, bool writing) override { return real_.wait(h, writing); }
@@ -142,6 +145,7 @@ class SignalAfterWrite final : public recordio::FileLayer {
 
  private:
   recordio::FileLayer& real_;
+  void (*before_)();
   void (*after_)();
   bool done_ = false;
 };
@@ -150,7 +154,7 @@ class SignalAfterWrite final : public recordio::FileLayer {
 testing_support::ProcessResult rows_written_out_with(const testing_support::ScratchDir& dir,
                                                      void (*after_write)()) {
   return run_scenario(dir, [after_write] {
-    static SignalAfterWrite files(recordio::platform_files(), after_write);
+    static SignalAroundWrite files(recordio::platform_files(), nullptr, after_write);
     open_file(kFileUnit, text80("out.csv"), "unknown");
     write_the_row(kFileUnit);
     write_the_row(kFileUnit);
@@ -185,6 +189,30 @@ TEST(SignalGuard, TheProcesssOwnAbortIsNotHeldBack) {
   const testing_support::ProcessResult r = rows_written_out_with(dir, [] { std::abort(); });
   expect_ending(r.status, testing_support::kAbort);
   EXPECT_EQ(r.err, testing_support::kAbort.message);
+}
+
+// A signal held back by the guard just before a write that then waits for good (a FIFO full,
+// its reader reading nothing) is not there to interrupt that write: the run still ends by it.
+// An alarm ends the child if it hangs.
+TEST(SignalGuard, RegressionHeldSignalHangsAStalledWrite) {
+  testing_support::ScratchDir dir;
+  ASSERT_EQ(mkfifo((dir.path() / "stalled").c_str(), 0600), 0);
+  const testing_support::ProcessResult r = run_scenario(dir, [] {
+    alarm(10);
+    // A reader that never reads, and the FIFO filled to the brim.
+    const int filler = open("stalled", O_RDWR | O_NONBLOCK);
+    static const char block[4096] = {};
+    while (write(filler, block, sizeof block) > 0) {
+    }
+    static SignalAroundWrite files(
+        recordio::platform_files(), [] { raise(SIGTERM); }, nullptr);
+    open_file(kFileUnit, text80("stalled"), "unknown");
+    write_the_row(kFileUnit);
+    recordio::runtime().units.use_files(&files);
+    close_file(kFileUnit);
+  });
+  expect_ending(r.status, testing_support::kTerminationRequest);
+  EXPECT_EQ(r.err, testing_support::kTerminationRequest.message);
 }
 
 }  // namespace

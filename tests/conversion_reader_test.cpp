@@ -227,11 +227,6 @@ ComponentFile one_beyond(int k) {
   return beyond_capacity(k, 1);
 }
 
-// Component file k with two records more than the run keeps.
-ComponentFile two_beyond(int k) {
-  return beyond_capacity(k, 2);
-}
-
 struct FatalCase {
   const char* what;
   int k;                              // the failing component
@@ -239,10 +234,6 @@ struct FatalCase {
   int echoes;                         // its header records echoed before the failure
   std::string diagnostic;
 };
-
-ComponentFile with_data(int k, std::vector<std::string> data) {
-  return component_file(k, std::move(data));
-}
 
 std::vector<FatalCase> fatal_cases() {
   const std::string open_failure = "open: No such file or directory";
@@ -273,26 +264,27 @@ std::vector<FatalCase> fatal_cases() {
        diagnostic("read start: end of file", 2, "(a80)")},
       // Malformed data fields; the end-of-file exit does not catch them.
       {"a letter in a field", 1,
-       with_data(1, {numbered_records(1, 1)[0], record_of_fields({"1.0", "1.2X45"})}), 1,
+       component_file(1, {numbered_records(1, 1)[0], record_of_fields({"1.0", "1.2X45"})}), 1,
        diagnostic("fmt: read unexpected character", 1, "(8E10.4)")},
-      {"a word", 2, with_data(2, {record_of_fields({"", "", "abc"})}), 2,
+      {"a word", 2, component_file(2, {record_of_fields({"", "", "abc"})}), 2,
        diagnostic("fmt: read unexpected character", 2, "(8E10.4)")},
       {"a letter in the last record, which has no line end", 1,
-       without_final_line_end(with_data(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})})),
+       without_final_line_end(
+           component_file(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})})),
        1, diagnostic("fmt: read unexpected character", 1, "(8E10.4)")},
       // Regression: a malformed field beyond the arrays is still read, and still fatal.
       {"a letter in the record beyond the arrays", 3, malformed_beyond, 1,
        diagnostic("fmt: read unexpected character", 3, "(8E10.4)")},
       // Regression: data records beyond the capacity of the sample arrays overran them. A file
       // that holds more than the one record beyond the arrays is refused: its rows would not fit.
-      {"component 1 with 4127 records", 1, two_beyond(1), 1, too_many(1)},
-      {"component 2 with 4127 records", 2, two_beyond(2), 2, too_many(2)},
-      {"component 3 with 4127 records", 3, two_beyond(3), 1, too_many(3)},
-      {"component 3 with 4127 records, CR LF", 3, with_crlf(two_beyond(3)), 1, too_many(3)},
+      {"component 1 with 4127 records", 1, beyond_capacity(1, 2), 1, too_many(1)},
+      {"component 2 with 4127 records", 2, beyond_capacity(2, 2), 2, too_many(2)},
+      {"component 3 with 4127 records", 3, beyond_capacity(3, 2), 1, too_many(3)},
+      {"component 3 with 4127 records, CR LF", 3, with_crlf(beyond_capacity(3, 2)), 1, too_many(3)},
       {"component 1 with 4126 records and a blank line", 1, with_blank_line_after(one_beyond(1)), 1,
        too_many(1)},
       {"component 3 with 4126 records and a 4127th without a line end", 3,
-       without_final_line_end(two_beyond(3)), 1, too_many(3)},
+       without_final_line_end(beyond_capacity(3, 2)), 1, too_many(3)},
   };
 }
 

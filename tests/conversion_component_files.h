@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "support/diagnostics.h"
+#include "support/piped_run.h"
 #include "support/process.h"
 #include "support/signal_endings.h"
 
@@ -330,6 +331,16 @@ inline void expect_completed(const ProcessResult& r) {
 // A run that ended through abort.
 inline void expect_aborted(const ProcessResult& r) {
   testing_support::expect_end_by_signal(r.status, SIGABRT);
+}
+
+// Types `name` as the output name into a run driven through pipes, closes standard input and
+// waits for the end of the run, which must exit with status 0 and nothing on standard error.
+inline void answer_and_finish(testing_support::PipedRun& run, const std::string& name) {
+  ASSERT_TRUE(run.write_input(name));
+  run.close_input();
+  ASSERT_TRUE(run.finish(kPatience)) << "the run did not end within " << kPatience.count() << " ms";
+  testing_support::expect_exit_status(*run.status(), 0, run.err());
+  EXPECT_EQ(run.err(), "");
 }
 
 }  // namespace conversion_testing

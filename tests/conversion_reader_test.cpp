@@ -127,33 +127,16 @@ TEST(ComponentCounts, ComponentTwoIsShiftedByOneRecord) {
 
 // How a text READ pads, cuts and ends its record is recordio_statements_test's
 // (FormattedRead.TextRecordsArePaddedCutAndEndAtLfOrCrLf), and how a list-directed WRITE shows
-// a text ListWrite's; here, the echo line they make together.
+// a text ListWrite's; here, the echo line they make together of a record cut at 80 characters.
 TEST(ComponentHeader, EchoedRecordIsItsFirstEightyCharactersPadded) {
-  struct Case {
-    const char* what;
-    std::string record6;
-    bool crlf;
-    std::string line;  // console line 7, without its line end
-  };
-  const Case cases[] = {
-      {"empty record, CR LF", "", true, std::string(81, ' ')},
-      {"record of 100 characters", std::string(79, 'a') + "bcdefghijklmnopqrstu", false,
-       " " + std::string(79, 'a') + "b"},
-      {"tab and quotes kept", "A\tB 'q' \"r\" /,", false,
-       " A\tB 'q' \"r\" /," + std::string(66, ' ')},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ComponentFile c1 = standard(1);
-    c1.record6 = c.record6;
-    c1.crlf = c.crlf;
-    const Outcome o = convert(c1, standard(2), standard(3));
-    expect_completed(o.result);
-    const std::vector<std::string> lines = lines_of(o.result.out);
-    ASSERT_EQ(lines.size(), 18u) << o.result.out;
-    EXPECT_EQ(lines[6], c.line);
-    EXPECT_EQ(lines[7], " i,in= 3 25");
-  }
+  ComponentFile c1 = standard(1);
+  c1.record6 = std::string(79, 'a') + "bcdefghijklmnopqrstu";
+  const Outcome o = convert(c1, standard(2), standard(3));
+  expect_completed(o.result);
+  const std::vector<std::string> lines = lines_of(o.result.out);
+  ASSERT_EQ(lines.size(), 18u) << o.result.out;
+  EXPECT_EQ(lines[6], " " + std::string(79, 'a') + "b");
+  EXPECT_EQ(lines[7], " i,in= 3 25");
 }
 
 // ---- Samples stored ----
@@ -231,6 +214,19 @@ TEST(FieldEditing, ADataRecordIsReadByE10Point4) {
 
 // ---- Component files that stop the run ----
 
+// kFullRecords data records fill the 33000 samples, eight a record.
+static_assert(8 * kFullRecords == 33000);
+
+// Component file k with `extra` data records more than the arrays hold.
+ComponentFile beyond_capacity(int k, int extra) {
+  return component_file(k, numbered_records(k, kFullRecords + extra));
+}
+
+// Component file k with one record more than the run keeps: the one it leaves out of nt.
+ComponentFile one_beyond(int k) {
+  return beyond_capacity(k, 1);
+}
+
 struct FatalCase {
   const char* what;
   int k;                              // the failing component
@@ -239,12 +235,14 @@ struct FatalCase {
   std::string diagnostic;
 };
 
-ComponentFile with_data(int k, std::vector<std::string> data) {
-  return component_file(k, std::move(data));
-}
-
 std::vector<FatalCase> fatal_cases() {
   const std::string open_failure = "open: No such file or directory";
+  const auto too_many = [](int k) {
+    return diagnostic("read: more than 4125 data records", k, "(8E10.4)");
+  };
+  std::vector<std::string> records = numbered_records(3, kFullRecords);
+  records.push_back(record_of_fields({"1.0", "2.5X"}));
+  const ComponentFile malformed_beyond = component_file(3, records);
   return {
       {"component 1 missing", 1, std::nullopt, 0, diagnostic(open_failure, 1, "list io", true)},
       {"component 3 missing", 3, std::nullopt, 0, diagnostic(open_failure, 3, "list io", true)},
@@ -266,13 +264,27 @@ std::vector<FatalCase> fatal_cases() {
        diagnostic("read start: end of file", 2, "(a80)")},
       // Malformed data fields; the end-of-file exit does not catch them.
       {"a letter in a field", 1,
-       with_data(1, {numbered_records(1, 1)[0], record_of_fields({"1.0", "1.2X45"})}), 1,
+       component_file(1, {numbered_records(1, 1)[0], record_of_fields({"1.0", "1.2X45"})}), 1,
        diagnostic("fmt: read unexpected character", 1, "(8E10.4)")},
-      {"a word", 2, with_data(2, {record_of_fields({"", "", "abc"})}), 2,
+      {"a word", 2, component_file(2, {record_of_fields({"", "", "abc"})}), 2,
        diagnostic("fmt: read unexpected character", 2, "(8E10.4)")},
       {"a letter in the last record, which has no line end", 1,
-       without_final_line_end(with_data(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})})),
+       without_final_line_end(
+           component_file(1, {numbered_records(1, 1)[0], record_of_fields({"Q"})})),
        1, diagnostic("fmt: read unexpected character", 1, "(8E10.4)")},
+      // Regression: a malformed field beyond the arrays is still read, and still fatal.
+      {"a letter in the record beyond the arrays", 3, malformed_beyond, 1,
+       diagnostic("fmt: read unexpected character", 3, "(8E10.4)")},
+      // Regression: data records beyond the capacity of the sample arrays overran them. A file
+      // that holds more than the one record beyond the arrays is refused: its rows would not fit.
+      {"component 1 with 4127 records", 1, beyond_capacity(1, 2), 1, too_many(1)},
+      {"component 2 with 4127 records", 2, beyond_capacity(2, 2), 2, too_many(2)},
+      {"component 3 with 4127 records", 3, beyond_capacity(3, 2), 1, too_many(3)},
+      {"component 3 with 4127 records, CR LF", 3, with_crlf(beyond_capacity(3, 2)), 1, too_many(3)},
+      {"component 1 with 4126 records and a blank line", 1, with_blank_line_after(one_beyond(1)), 1,
+       too_many(1)},
+      {"component 3 with 4126 records and a 4127th without a line end", 3,
+       without_final_line_end(beyond_capacity(3, 2)), 1, too_many(3)},
   };
 }
 
@@ -307,39 +319,6 @@ TEST(ComponentFailures, ComponentFilesAreLeftUnchanged) {
   EXPECT_EQ(dir.read(kComponentNames[2]), c3.bytes());
 }
 
-// ---- Regression: data records beyond the capacity of the sample arrays ----
-
-// kFullRecords data records fill the 33000 samples, eight a record.
-static_assert(8 * kFullRecords == 33000);
-
-// Component file k with `extra` data records more than the arrays hold.
-ComponentFile beyond_capacity(int k, int extra) {
-  return component_file(k, numbered_records(k, kFullRecords + extra));
-}
-
-// Component file k with one record more than the run keeps: the one it leaves out of nt.
-ComponentFile one_beyond(int k) {
-  return beyond_capacity(k, 1);
-}
-
-// Component file k with two records more than the run keeps.
-ComponentFile two_beyond(int k) {
-  return beyond_capacity(k, 2);
-}
-
-TEST(RegressionArrayOverrun, ExactlyFullComponentFilesReadNormally) {
-  ComponentFile files[3];
-  for (int k = 1; k <= 3; ++k) files[k - 1] = component_file(k, numbered_records(k, kFullRecords));
-  const Outcome o = convert(files[0], files[1], files[2]);
-  expect_completed(o.result);
-  EXPECT_EQ(o.result.out,
-            transcript(files[0], kFullRecords, files[1], kFullRecords, files[2], kFullRecords));
-  ASSERT_TRUE(o.csv.has_value());
-  EXPECT_TRUE(*o.csv == numbered_rows(32992))
-      << "the combined file differs from the expected 32992 rows";
-  EXPECT_EQ(o.csv->substr(o.csv->size() - 41), "164.955,  8348.000, -8448.000,  8548.000\n");
-}
-
 TEST(RegressionArrayOverrun, AFullFileWhoseLastRecordHasNoLineEndReadsNormally) {
   const ComponentFile c3 =
       without_final_line_end(component_file(3, numbered_records(3, kFullRecords)));
@@ -354,60 +333,33 @@ TEST(RegressionArrayOverrun, AFullFileWhoseLastRecordHasNoLineEndReadsNormally) 
   EXPECT_EQ(o.csv->substr(o.csv->size() - 41), "164.915,     0.000,     0.000,  8546.000\n");
 }
 
-// A file that holds more than the one record beyond the arrays is refused: its rows would not
-// fit.
-TEST(RegressionArrayOverrun, DataRecordsBeyondTheCapacityAreRefused) {
-  struct Case {
-    const char* what;
-    int k;
-    ComponentFile (*make)(int k);
-  };
-  const Case cases[] = {
-      {"component 1 with 4127 records", 1, two_beyond},
-      {"component 2 with 4127 records", 2, two_beyond},
-      {"component 3 with 4127 records", 3, two_beyond},
-      {"component 3 with 4127 records, CR LF", 3, [](int k) { return with_crlf(two_beyond(k)); }},
-      {"component 1 with 4126 records and a blank line", 1,
-       [](int k) { return with_blank_line_after(one_beyond(k)); }},
-      {"component 3 with 4126 records and a 4127th without a line end", 3,
-       [](int k) { return without_final_line_end(two_beyond(k)); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const ComponentFile failing = c.make(c.k);
-    const Outcome o = convert([&](const ScratchDir& dir) {
-      for (int k = 1; k <= 3; ++k) {
-        dir.write(kComponentNames[k - 1], k == c.k ? failing.bytes() : standard(k).bytes());
-      }
-    });
-    expect_fatal(o, console_before(c.k) + echo_lines(c.k, failing),
-                 diagnostic("read: more than 4125 data records", c.k, "(8E10.4)"));
-    EXPECT_EQ(o.names, component_names());
-  }
-}
-
 // ---- Regression: a full record with its usual blank last line refused ----
 
-// The record after the 4125th is read as any other: it counts in i when read through its line
-// end, and lies beyond nt, as the last record counted always does.
+// Component files that fill the arrays read normally. The record after the 4125th is read as any
+// other: it counts in i when read through its line end, and lies beyond nt, as the last record
+// counted always does.
 TEST(RegressionFullRecordWithBlankLastLineRefused, TheRecordBeyondTheArraysIsReadAndLeftOut) {
   struct Case {
     const char* what;
     ComponentFile (*make)(int k);
     const char* counts;  // console lines 15 and 16
     int rows;
+    const char* last;  // the last row
   };
+  const char* const kLast33000 = "164.995,  8350.000, -8450.000,  8550.000";
   const Case cases[] = {
+      {"4125 records", [](int k) { return beyond_capacity(k, 0); },
+       " i,in= 4125 33001\n nt= 32992\n", 32992, "164.955,  8348.000, -8448.000,  8548.000"},
       {"4125 records and a blank line",
        [](int k) { return with_blank_line_after(beyond_capacity(k, 0)); },
-       " i,in= 4126 33009\n nt= 33000\n", 33000},
+       " i,in= 4126 33009\n nt= 33000\n", 33000, kLast33000},
       {"4125 records and a blank line, CR LF",
        [](int k) { return with_crlf(with_blank_line_after(beyond_capacity(k, 0))); },
-       " i,in= 4126 33009\n nt= 33000\n", 33000},
-      {"4126 records", one_beyond, " i,in= 4126 33009\n nt= 33000\n", 33000},
+       " i,in= 4126 33009\n nt= 33000\n", 33000, kLast33000},
+      {"4126 records", one_beyond, " i,in= 4126 33009\n nt= 33000\n", 33000, kLast33000},
       {"4126 records, the last without a line end",
        [](int k) { return without_final_line_end(one_beyond(k)); },
-       " i,in= 4125 33001\n nt= 32992\n", 32992},
+       " i,in= 4125 33001\n nt= 32992\n", 32992, "164.955,  8348.000, -8448.000,  8548.000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -421,16 +373,8 @@ TEST(RegressionFullRecordWithBlankLastLineRefused, TheRecordBeyondTheArraysIsRea
     ASSERT_TRUE(o.csv.has_value());
     EXPECT_TRUE(*o.csv == numbered_rows(c.rows))
         << "the combined file differs from the expected " << c.rows << " rows";
+    EXPECT_EQ(lines_of(*o.csv).back(), c.last);
   }
-}
-
-TEST(RegressionFullRecordWithBlankLastLineRefused, AMalformedFieldBeyondTheArraysIsStillFatal) {
-  std::vector<std::string> records = numbered_records(3, kFullRecords);
-  records.push_back(record_of_fields({"1.0", "2.5X"}));
-  const ComponentFile c3 = component_file(3, records);
-  const Outcome o = convert(standard(1), standard(2), c3);
-  expect_fatal(o, console_before(3) + echo_lines(3, c3),
-               diagnostic("fmt: read unexpected character", 3, "(8E10.4)"));
 }
 
 // ---- Regression: a read error taken for the end of the file ----

@@ -23,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace conversion_testing;
-using testing_support::expect_exit_status;
 using testing_support::PipedRun;
 
 ProcessResult run_in(const ScratchDir& dir, const std::string& input,
@@ -286,16 +285,6 @@ TEST(OutputName, AnExistingFileThatCannotBeWrittenStopsTheRunAtTheFirstRow) {
 bool shows_dialogue(PipedRun& run, const std::string& transcript) {
   return run.read_until([&](const std::string& out) { return out.size() >= transcript.size(); },
                         kPatience);
-}
-
-// Types `name` as the output name, closes standard input and waits for the end of the run, which
-// must exit with status 0 and nothing on standard error.
-void answer_and_finish(PipedRun& run, const std::string& name) {
-  ASSERT_TRUE(run.write_input(name));
-  run.close_input();
-  ASSERT_TRUE(run.finish(kPatience));
-  expect_exit_status(*run.status(), 0, run.err());
-  EXPECT_EQ(run.err(), "");
 }
 
 TEST(RegressionPromptUnseenThroughAPipe, TheNamePromptIsShownBeforeTheNameIsRead) {

@@ -38,7 +38,6 @@ namespace fs = std::filesystem;
 using namespace conversion_testing;
 using testing_support::describe_status;
 using testing_support::expect_ending;
-using testing_support::expect_exit_status;
 using testing_support::HandledSignal;
 using testing_support::kHandledSignals;
 using testing_support::PipedRun;
@@ -97,12 +96,7 @@ TEST(SignalsAtTheNamePrompt, ASignalIgnoredAtStartStaysIgnored) {
         << "the ignored signal ended the run: " << describe_status(run.status().value_or(0));
     EXPECT_EQ(run.error_so_far(), "");
     EXPECT_FALSE(dir.exists("out.csv"));
-    ASSERT_TRUE(run.write_input("out.csv\n"));
-    run.close_input();
-    const std::optional<int> status = run.finish(kPatience);
-    ASSERT_TRUE(status) << "the run did not end within " << kPatience.count() << " ms";
-    expect_exit_status(*status, 0, run.err());
-    EXPECT_EQ(run.err(), "");
+    ASSERT_NO_FATAL_FAILURE(answer_and_finish(run, "out.csv\n"));
     EXPECT_EQ(run.out(), standard_transcript());
     EXPECT_EQ(dir.read("out.csv"), kStandardRows);
   }

@@ -30,22 +30,13 @@ convert_in "$tmp/sample" "$program" || fail "the conversion of the bundled sampl
 # wide: the program's conversion of one data record per component whose values are too wide for
 # their fields or beyond single precision, in different rows for each component.
 mkdir "$tmp/wide"
-record() { printf '%10s%10s%10s%10s%10s%10s%10s%10s\n' "$@"; }
-{
-  headers 32
-  record 1.0E7 1.0E39 -1.0E39 1.5 -0.0001 999999.9 -99999.99 12.3456
-  echo
-} >"$tmp/wide/QRV-N00-1.txt"
-{
-  headers 33
-  record 2.5 -1.0E7 1.0E39 -1.0E39 7 0.5 1.0E6 -3.
-  echo
-} >"$tmp/wide/QRV-N90-1.txt"
-{
-  headers 32
-  record -1.0E39 3.25 -2.0E7 1.0E39 0.001 1.0E7 -1.0E6 4.
-  echo
-} >"$tmp/wide/QRV-UP-1.txt"
+while read -r file header values; do
+  { headers "$header" && printf '%10s%10s%10s%10s%10s%10s%10s%10s\n' $values && echo; } >"$tmp/wide/$file"
+done <<'RECORDS'
+QRV-N00-1.txt 32 1.0E7 1.0E39 -1.0E39 1.5 -0.0001 999999.9 -99999.99 12.3456
+QRV-N90-1.txt 33 2.5 -1.0E7 1.0E39 -1.0E39 7 0.5 1.0E6 -3.
+QRV-UP-1.txt 32 -1.0E39 3.25 -2.0E7 1.0E39 0.001 1.0E7 -1.0E6 4.
+RECORDS
 convert_in "$tmp/wide" "$program" || fail "the conversion of the wide values failed"
 for field in '**********' '       inf' '      -inf'; do
   grep -qF -- "$field" "$tmp/wide/accel.csv" || fail "the wide case has no field '$field'"

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -171,14 +172,15 @@ TEST(FixedEditing, SubnormalsAndExtremes) {
   });
 }
 
-// The tie of two d-decimal texts goes the way the platform's "%#.*f" takes it.
-TEST(FixedEditing, TiesRoundAsPrintfRounds) {
+// Fields whose digits the reference takes from the platform's "%#.*f": the ties of two d-decimal
+// texts, which go the way it takes them, and fields of many decimals.
+TEST(FixedEditing, TiesAndManyDecimalsMatchTheReference) {
   struct Case {
     float value;
     int w;
     int d;
   };
-  const Case cases[] = {
+  const Case ties[] = {
       {0.0625f, 10, 3}, {-0.0625f, 10, 3}, {0.0005f, 7, 3},     {-0.0005f, 7, 3},
       {0.5f, 5, 0},     {-0.5f, 5, 0},     {1.5f, 5, 0},        {2.5f, 5, 0},
       {-2.5f, 5, 0},    {3.5f, 5, 0},      {0.125f, 6, 2},      {0.375f, 6, 2},
@@ -186,23 +188,7 @@ TEST(FixedEditing, TiesRoundAsPrintfRounds) {
       {1.5f, 3, 0},     {0.5f, 1, 0},      {1048576.5f, 12, 0}, {8388607.5f, 12, 0},
       {0.03125f, 6, 4}, {-0.03125f, 6, 4}, {0.4375f, 4, 3},     {-0.0009765625f, 10, 9},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(fixed(c.value, c.w, c.d), reference_fixed(c.value, c.w, c.d))
-        << "F" << c.w << "." << c.d << " of " << c.value;
-  }
-  // The ties worth knowing by heart, whichever way they go: the sign is kept only with a
-  // nonzero digit, and the field keeps its width.
-  const std::string minus_half = fixed(-0.5f, 5, 0);
-  EXPECT_TRUE(minus_half == "   0." || minus_half == "  -1.") << minus_half;
-}
-
-TEST(FixedEditing, ManyDecimals) {
-  struct Case {
-    float value;
-    int w;
-    int d;
-  };
-  const Case cases[] = {
+  const Case many_decimals[] = {
       {kTrueMin, 60, 50},
       {-kTrueMin, 60, 50},
       {kTrueMin, 60, 44},
@@ -221,10 +207,16 @@ TEST(FixedEditing, ManyDecimals) {
       {-1.0e-20f, 24, 21},
       {2.0f, 150, 120},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(fixed(c.value, c.w, c.d), reference_fixed(c.value, c.w, c.d))
-        << "F" << c.w << "." << c.d << " of " << c.value;
+  for (const auto& table : {std::span<const Case>(ties), std::span<const Case>(many_decimals)}) {
+    for (const Case& c : table) {
+      EXPECT_EQ(fixed(c.value, c.w, c.d), reference_fixed(c.value, c.w, c.d))
+          << "F" << c.w << "." << c.d << " of " << c.value;
+    }
   }
+  // The ties worth knowing by heart, whichever way they go: the sign is kept only with a
+  // nonzero digit, and the field keeps its width.
+  const std::string minus_half = fixed(-0.5f, 5, 0);
+  EXPECT_TRUE(minus_half == "   0." || minus_half == "  -1.") << minus_half;
 }
 
 TEST(FixedEditing, GeneratedValuesMatchTheReference) {

@@ -93,6 +93,13 @@ std::string at_end_line(ftnint unit) {
   return f_at_end(unit) ? "at end" : "not at end";
 }
 
+// Looks ahead, reads a record and looks ahead again.
+void look_ahead_and_read() {
+  report(at_end_line(kFileUnit));
+  report(read_line(kFileUnit, true));
+  report(at_end_line(kFileUnit));
+}
+
 // Fields of ten columns, each right-justified.
 std::string fields(const std::vector<std::string>& texts) {
   std::string record;
@@ -153,6 +160,7 @@ TEST(ListWrite, PutsItemsOnLinesAndEndsALineBeforeTheItemThatWouldReachColumn80)
       {"text and integers", {Text("i,in="), Int(3), Int(25)}, " i,in= 3 25\n"},
       {"zero and extremes", {Int(0), Int(INT_MIN), Int(INT_MAX)}, " 0 -2147483648 2147483647\n"},
       {"trailing blanks kept", {Text("AB  ")}, " AB  \n"},
+      {"tab and quotes kept", {Text("A\tB 'q' \"r\" /,")}, " A\tB 'q' \"r\" /,\n"},
       {"text reaching column 79",
        {Text(chars(40, 'A')), Text(chars(38, 'B'))},
        " " + chars(40, 'A') + chars(38, 'B') + "\n"},
@@ -368,88 +376,72 @@ TEST(Close, OfAnUnconnectedUnitIsHarmless) {
   EXPECT_EQ(r.files.size(), 1u);
 }
 
-// --- Skip READs and the end of a file
+// --- Skip READs, f_at_end and the end of a file
 
-TEST(SkipRead, ThreeSkipsOnTwoRecordsConsumeBothAndSetTheEndFlagSilently) {
-  const Outcome run = run_on_file("two.txt", "one\ntwo\n", [] {
-    for (int k = 0; k < 3; ++k) report(skip_record(kFileUnit, false));
-    report(skip_record(kFileUnit, true));
-    report(read_line(kFileUnit, true));
-  });
-  expect_stopped(run);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, "");
-  // The third skip meets the end in its end call; with the flag set, READs with an exit return
-  // -1 at their start.
-  EXPECT_EQ(run.report, "end 0\nend 0\nend -1\nstart -1\nstart -1\n");
-}
-
-TEST(SkipRead, ALastRecordWithoutALineEndIsConsumedAndSetsTheEndFlag) {
-  const Outcome run = run_on_file("tail.txt", "one\ntwo", [] {
-    report(skip_record(kFileUnit, false));
-    report(at_end_line(kFileUnit));
-    report(skip_record(kFileUnit, false));
-    report(at_end_line(kFileUnit));
-    report(skip_record(kFileUnit, true));
-  });
-  expect_stopped(run);
-  EXPECT_EQ(run.report, "end 0\nnot at end\nend -1\nat end\nstart -1\n");
-}
-
-TEST(SkipRead, InterpretsNoCharacterOfTheRecord) {
-  const Outcome run = run_on_file("odd.txt", "a/b'c\"d,e f\t/\nsecond\n", [] {
-    skip_record(kFileUnit, false);
-    report(read_line(kFileUnit, true));
-  });
-  expect_stopped(run);
-  EXPECT_EQ(run.report, "second\n");
-}
-
-// The end flag lasts until the unit's next CLOSE or OPEN; an OPEN of a connected unit closes it
-// first.
-TEST(SkipRead, CloseAndOpenClearTheEndFlag) {
-  for (const bool close_first : {true, false}) {
-    SCOPED_TRACE(close_first ? "CLOSE, then OPEN" : "OPEN alone");
-    const Outcome run = run_on_file("one.txt", "only\n", [&] {
-      skip_record(kFileUnit, false);
-      skip_record(kFileUnit, false);
-      if (close_first) close_file(kFileUnit);
-      open_file(kFileUnit, text80("one.txt"), "old");
-      report(read_line(kFileUnit, true));
-    });
-    expect_stopped(run);
-    EXPECT_EQ(run.report, "only\n");
-  }
-}
-
-// --- f_at_end
-
-TEST(AtEnd, LooksAheadWithoutConsuming) {
+// What skip READs, text READs and f_at_end report over a file. With the end flag set, READs with
+// an exit return -1 at their start; the flag lasts until the unit's next CLOSE or OPEN, and an
+// OPEN of a connected unit closes it first.
+TEST(SkipRead, ConsumesRecordsUninterpretedAndSetsTheEndFlagSilently) {
   struct Case {
     const char* what;
     std::string content;
+    std::function<void()> body;
     std::string report;
   };
+  const auto clear_end_flag = [](bool close_first) {
+    return [close_first] {
+      skip_record(kFileUnit, false);
+      skip_record(kFileUnit, false);
+      if (close_first) close_file(kFileUnit);
+      open_file(kFileUnit, text80("f.txt"), "old");
+      report(read_line(kFileUnit, true));
+    };
+  };
   const Case cases[] = {
-      {"empty file", "", "at end\nstart -1\n"},
-      {"one record", "abc\n", "not at end\nabc\nat end\n"},
-      {"record without line end", "abc", "not at end\nitem -1\nat end\n"},
+      // The third skip meets the end in its end call.
+      {"three skips on two records", "one\ntwo\n",
+       [] {
+         for (int k = 0; k < 3; ++k) report(skip_record(kFileUnit, false));
+         report(skip_record(kFileUnit, true));
+         report(read_line(kFileUnit, true));
+       },
+       "end 0\nend 0\nend -1\nstart -1\nstart -1\n"},
+      {"a last record without a line end", "one\ntwo",
+       [] {
+         report(skip_record(kFileUnit, false));
+         report(at_end_line(kFileUnit));
+         report(skip_record(kFileUnit, false));
+         report(at_end_line(kFileUnit));
+         report(skip_record(kFileUnit, true));
+       },
+       "end 0\nnot at end\nend -1\nat end\nstart -1\n"},
+      {"no character of the record interpreted", "a/b'c\"d,e f\t/\nsecond\n",
+       [] {
+         skip_record(kFileUnit, false);
+         report(read_line(kFileUnit, true));
+       },
+       "second\n"},
+      {"CLOSE, then OPEN, clear the end flag", "only\n", clear_end_flag(true), "only\n"},
+      {"OPEN alone clears the end flag", "only\n", clear_end_flag(false), "only\n"},
+      // f_at_end looks ahead without consuming.
+      {"looking ahead at an empty file", "",
+       [] {
+         report(at_end_line(kFileUnit));
+         skip_record(kFileUnit, false);
+         report(read_line(kFileUnit, true));
+       },
+       "at end\nstart -1\n"},
+      {"looking ahead at one record", "abc\n", look_ahead_and_read, "not at end\nabc\nat end\n"},
+      {"looking ahead at a record without line end", "abc", look_ahead_and_read,
+       "not at end\nitem -1\nat end\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Outcome run = run_on_file("f.txt", c.content, [&] {
-      report(at_end_line(kFileUnit));
-      if (c.content.empty()) {
-        // A skip READ meets the end and sets the flag; the next READ stops at its start.
-        skip_record(kFileUnit, false);
-        report(read_line(kFileUnit, true));
-        return;
-      }
-      report(read_line(kFileUnit, true));
-      report(at_end_line(kFileUnit));
-    });
+    const Outcome run = run_on_file("f.txt", c.content, c.body);
     expect_stopped(run);
     EXPECT_EQ(run.report, c.report);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
   }
 }
 
@@ -483,6 +475,8 @@ TEST(FormattedRead, TextRecordsArePaddedCutAndEndAtLfOrCrLf) {
        2,
        {hundred.substr(0, 80), "z"}},
       {"empty record", "\nx\n", 2, {"", "x"}},
+      {"empty record, CR LF", "\r\nx\r\n", 2, {"", "x"}},
+      {"tab, quotes and other characters kept", "A\tB 'q' \"r\" /,\n", 1, {"A\tB 'q' \"r\" /,"}},
       {"CR LF across the buffer edge", straddle, 3, {std::string(80, 'x'), "abc", "def"}},
       {"lone CR at the buffer edge", lone_cr_at_edge, 2, {std::string(80, 'x'), "abc\rZ"}},
       {"last record without line end", "abc\nxyz", 2, {"abc", "<eof>"}},

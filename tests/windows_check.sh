@@ -47,45 +47,32 @@ crlf() { perl -pe 's/\n/\r\n/' "$1"; }
 
 # --- Cases run by both programs. A case is a directory of component files (and perhaps an older
 # output) and an input text.
-sample() { copy_sample "$tmp/cases/$1"; }
-
-add_case sample
-sample sample
+#
+# The bundled sample, changed in its directory by a command, with a line of input. binary: bytes
+# the C runtime's text mode would change, a 0x1A and a lone CR in the header record the run
+# echoes, and a component whose records all end with CR LF.
+name80=$(printf 'n%.0s' {1..76}).csv
+while IFS='|' read -r case name change; do
+  add_case "$case" "${name//NAME80/$name80}"$'\n'
+  copy_sample "$tmp/cases/$case"
+  (cd "$tmp/cases/$case" && eval "$change")
+done <<'CASES'
+sample|accel.csv|:
+binary|accel.csv|perl -i -pe 's/^(.{10})../$1\x1a\r/ if $. == 6' QRV-N00-1.txt && perl -i -pe 's/\n/\r\n/' QRV-N90-1.txt
+missing-component|accel.csv|rm QRV-N90-1.txt
+malformed-field|accel.csv|perl -i -pe 's/^(....)./$1x/ if $. == 40' QRV-UP-1.txt
+ends-in-header|accel.csv|head -n 20 "$top/examples/QRV-N00-1.txt" >QRV-N00-1.txt
+empty-name||:
+missing-directory|nodir/accel.csv|:
+output-is-component|QRV-UP-1.txt|:
+longer-output-cut|accel.csv|head -c 250000 /dev/zero | tr '\0' q >accel.csv
+name-of-80|NAME80|:
+name-beyond-80|NAME80beyond|:
+trailing-blanks|accel.csv          |:
+CASES
 
 add_case full-capacity
 python3 "$top/bench/make_record.py" "$tmp/cases/full-capacity" 4125 >/dev/null
-
-# Bytes the C runtime's text mode would change: a 0x1A and a lone CR in the header record the
-# run echoes, and a component whose records all end with CR LF.
-add_case binary
-sample binary
-perl -i -pe 's/^(.{10})../$1\x1a\r/ if $. == 6' "$tmp/cases/binary/QRV-N00-1.txt"
-perl -i -pe 's/\n/\r\n/' "$tmp/cases/binary/QRV-N90-1.txt"
-
-add_case missing-component
-sample missing-component
-rm "$tmp/cases/missing-component/QRV-N90-1.txt"
-
-add_case malformed-field
-sample malformed-field
-perl -i -pe 's/^(....)./$1x/ if $. == 40' "$tmp/cases/malformed-field/QRV-UP-1.txt"
-
-add_case ends-in-header
-sample ends-in-header
-head -n 20 "$top/examples/QRV-N00-1.txt" >"$tmp/cases/ends-in-header/QRV-N00-1.txt"
-
-add_case empty-name $'\n'
-sample empty-name
-
-add_case missing-directory $'nodir/accel.csv\n'
-sample missing-directory
-
-add_case output-is-component $'QRV-UP-1.txt\n'
-sample output-is-component
-
-add_case longer-output-cut
-sample longer-output-cut
-head -c 250000 /dev/zero | tr '\0' 'q' >"$tmp/cases/longer-output-cut/accel.csv"
 
 # nt = 0: every component is its header and a blank line. An existing file keeps its bytes; a
 # missing one is created empty.
@@ -96,14 +83,6 @@ for case in no-rows-existing no-rows-missing; do
   cp "$tmp/cases/$case/QRV-N00-1.txt" "$tmp/cases/$case/QRV-UP-1.txt"
 done
 printf 'an older file\r\nof two lines\n' >"$tmp/cases/no-rows-existing/accel.csv"
-
-name80=$(printf 'n%.0s' {1..76}).csv
-add_case name-of-80 "$name80"$'\n'
-sample name-of-80
-add_case name-beyond-80 "${name80}beyond"$'\n'
-sample name-beyond-80
-add_case trailing-blanks $'accel.csv          \n'
-sample trailing-blanks
 
 # The ending, the same on both platforms: 0, 1, or the fatal path's abort (SIGABRT on Linux,
 # status 3 on Windows).
@@ -187,21 +166,11 @@ wexe="Z:${exe//\//\\}"
 helper() { "$wine" "$console_event" "$@"; }
 sample_console=$tmp/native/sample/console.txt
 
-# A Windows name of a component, in other letters and through the current directory: the file
-# itself is compared, not its name.
-cp -r "$tmp/cases/sample" "$tmp/windows/other-spelling"
-printf '.\\qrv-up-1.TXT\n' >"$tmp/other.input"
-(cd "$tmp/windows/other-spelling" &&
-  "$wine" "$exe" <"$tmp/other.input" >console.txt 2>diagnostics.txt) && fail "other-spelling: the run did not fail"
-[[ "$(head -n 1 "$tmp/windows/other-spelling/diagnostics.txt")" == $'open: output file is an input file\r' ]] ||
-  fail "other-spelling: $(head -n 1 "$tmp/windows/other-spelling/diagnostics.txt")"
-cmp -s "$tmp/cases/sample/QRV-UP-1.txt" "$tmp/windows/other-spelling/QRV-UP-1.txt" ||
-  fail "other-spelling: the component was changed"
-echo "refused: an output named .\\qrv-up-1.TXT, which is QRV-UP-1.txt"
-
-# Windows's own answers: a directory is no file to open; NUL takes the rows and keeps nothing;
-# a standard output whose reader has gone ends the run on the fatal path (there is no SIGPIPE).
-# Each: the case, the output name, a change to the sample, the status, the first diagnostic line.
+# Windows's own answers: a Windows name of a component, in other letters and through the current
+# directory, is that component (the file itself is compared, not its name); a directory is no
+# file to open; NUL takes the rows and keeps nothing; a standard output whose reader has gone
+# ends the run on the fatal path (there is no SIGPIPE). Each: the case, the output name, a change
+# to the sample, the status, the first diagnostic line. No component file is changed.
 exec 6> >(true) # a pipe whose reader has gone
 wait $!
 while IFS='|' read -r case name change expected first; do
@@ -217,8 +186,13 @@ while IFS='|' read -r case name change expected first; do
   got=$(head -n 1 "$dir/diagnostics.txt" | tr -d '\r')
   [[ "$status" == "$expected" && "$got" == "$first" ]] ||
     fail "$case: status $status, diagnostic '$got'; expected $expected, '$first'"
+  for component in "$tmp/cases/sample"/QRV-*.txt; do
+    [[ -d "$dir/${component##*/}" ]] || cmp -s "$component" "$dir/${component##*/}" ||
+      fail "$case: ${component##*/} was changed"
+  done
   echo "as on Windows: $case (status $status${first:+, $first})"
 done <<'CASES'
+other-spelling|.\qrv-up-1.TXT|:|3|open: output file is an input file
 output-is-a-directory|adir|mkdir adir|3|open: Is a directory
 component-is-a-directory|accel.csv|rm QRV-N90-1.txt && mkdir QRV-N90-1.txt|3|open: Is a directory
 output-to-nul|NUL|:|0|

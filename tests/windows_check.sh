@@ -205,12 +205,17 @@ exec 6>&-
 # A run of the sample in $1 whose standard input stays open and empty, so that it waits for the
 # output name after its 18 console lines; it is sent signal $2 then. The native program gets the
 # signal itself; under wine64 an interrupt (SIGINT) reaches the program as the console's Ctrl-C.
+# With errors_through_pipe set, standard error is a pipe, whose room Windows does not tell.
 signalled_run() {
   local dir=$1 sig=$2
   shift 2
   cp -r "$tmp/cases/sample" "$dir"
   rm -f "$tmp/input.fifo" && mkfifo "$tmp/input.fifo"
-  (cd "$dir" && exec "$@" <"$tmp/input.fifo" >console.txt 2>diagnostics.txt) &
+  if [[ -n ${errors_through_pipe:-} ]]; then
+    (cd "$dir" && exec "$@" <"$tmp/input.fifo" >console.txt 2> >(exec cat >diagnostics.txt)) &
+  else
+    (cd "$dir" && exec "$@" <"$tmp/input.fifo" >console.txt 2>diagnostics.txt) &
+  fi
   local pid=$! status=0 waited=0
   exec 3>"$tmp/input.fifo"
   until grep -q 'Enter Output' "$dir/console.txt" 2>/dev/null; do
@@ -220,6 +225,10 @@ signalled_run() {
   kill -"$sig" "$pid"
   wait "$pid" || status=$?
   exec 3>&-
+  waited=0
+  until [[ -z ${errors_through_pipe:-} || -s "$dir/diagnostics.txt" ]] || ((++waited > 100)); do
+    sleep 0.05
+  done
   echo "$status" >"$dir/status.txt"
 }
 # The same run, the event delivered as the system does on Windows (tests/windows/console_event).
@@ -241,6 +250,9 @@ same_ending() {
 signalled_run "$tmp/native/interrupt" INT "$native"
 signalled_run "$tmp/windows/interrupt" INT "$wine" "$exe"
 same_ending interrupt
+errors_through_pipe=1 signalled_run "$tmp/native/interrupt-errors-piped" INT "$native"
+errors_through_pipe=1 signalled_run "$tmp/windows/interrupt-errors-piped" INT "$wine" "$exe"
+same_ending interrupt-errors-piped
 signalled_run "$tmp/native/ctrl-break" INT "$native"
 event_run "$tmp/windows/ctrl-break" ctrl-break
 same_ending ctrl-break

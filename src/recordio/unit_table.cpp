@@ -142,8 +142,8 @@ void Unit::close(bool cut_matters) {
   // Whatever was read ahead goes back, so that a file shared with what runs next (standard
   // input from a file) is left just after the last record read.
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && cut_at_close_ && files.cut_here(handle_, false) != 0 &&
-      cut_matters) {
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_ &&
+      files.cut_here(handle_, false) != 0 && cut_matters) {
     note("endfile", Failure::runtime(RuntimeError::kTruncate));
   }
   // Some file systems report a failed write only when the file is closed.
@@ -162,7 +162,8 @@ void Unit::close_quietly(bool wait) noexcept {
   FileLayer& files = table_->files();
   (void)write_out(wait);
   if (next_ != limit_) drop_read_ahead();
-  if (written_.load(std::memory_order_relaxed) && cut_at_close_) (void)files.cut_here(handle_, false);
+  if (written_.load(std::memory_order_relaxed) && cut_at_close_)
+    (void)files.cut_here(handle_, false);
   if (named_) (void)files.close(handle_);
   connected_ = false;
 }

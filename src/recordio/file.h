@@ -8,6 +8,7 @@
 // in every implementation.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -59,6 +60,30 @@ struct Opened {
   int error = 0;
 };
 
+// OPEN's order of attempts at a file that is not a FIFO, which every platform follows: for reading
+// and writing without truncation, then for reading only; when writing is asked for, then for
+// writing only (an existing file that can only be written keeps its contents when nothing is
+// written to it), and only a missing file is created empty. `attempt(mode, create)` is the
+// platform's open of the name so: a handle, or -1 with errno set.
+template <class Attempt>
+Opened open_in_order(OpenFor purpose, Attempt attempt) {
+  Opened o;
+  o.handle = attempt(Mode::kReadWrite, false);
+  if (o.handle < 0) {
+    o.mode = Mode::kReadOnly;
+    o.handle = attempt(Mode::kReadOnly, false);
+  }
+  if (o.handle < 0 && purpose == OpenFor::kWriting) {
+    o.mode = Mode::kWriteOnly;
+    o.handle = attempt(Mode::kWriteOnly, false);
+    if (o.handle < 0 && errno == ENOENT) {
+      o.created = true;
+      o.handle = attempt(Mode::kWriteOnly, true);
+    }
+  }
+  return o;
+}
+
 // What one read or write did.
 struct Transfer {
   enum class Outcome : unsigned char {
@@ -77,10 +102,9 @@ class FileLayer {
   // What `path` names, without opening it: 0, or the system's error number (the facts then say
   // kMissing when nothing has that name).
   virtual int look_up(const char* path, FileFacts& facts) = 0;
-  // Opens `path` by OPEN's rules. A FIFO is opened one way only: for reading when it must exist,
-  // else for writing. Any other file is opened for reading and writing without truncation, then
-  // for reading only; for writing, then for writing only, and a missing file is created empty.
-  // `found` is what look_up said of the name. The handle is never a standard stream's.
+  // Opens `path` by OPEN's rules (open_in_order). Where a FIFO's two ends share its name, a FIFO
+  // is opened one way only: for reading when it must exist, else for writing. `found` is what
+  // look_up said of the name. The handle is never a standard stream's.
   virtual Opened open(const char* path, OpenFor purpose, const FileFacts& found) = 0;
   // What an open handle is: 0, or the system's error number.
   virtual int describe(FileHandle handle, FileFacts& facts) = 0;

@@ -67,34 +67,23 @@ class PosixFiles final : public FileLayer {
   }
 
   Opened open(const char* path, OpenFor purpose, const FileFacts& found) override {
-    const bool existing = purpose == OpenFor::kExisting;
     Opened o;
-    int fd;
     if (found.kind == FileKind::kFifo) {
       // A FIFO is opened one way only. Holding both ends, the program would be its own writer and
       // never see the end of the data, or its own reader and never see its reader go.
+      const bool existing = purpose == OpenFor::kExisting;
       o.mode = existing ? Mode::kReadOnly : Mode::kWriteOnly;
-      fd = open_retrying(path, existing ? O_RDONLY : O_WRONLY);
+      o.handle = open_retrying(path, existing ? O_RDONLY : O_WRONLY);
     } else {
-      fd = open_retrying(path, O_RDWR);
-      if (fd < 0) {
-        o.mode = Mode::kReadOnly;
-        fd = open_retrying(path, O_RDONLY);
-      }
-      if (fd < 0 && !existing) {
-        // An existing file that can only be written is opened as it is, so that it keeps its
-        // contents when nothing is written to it; only a missing file is created.
-        o.mode = Mode::kWriteOnly;
-        fd = open_retrying(path, O_WRONLY);
-        if (fd < 0 && errno == ENOENT) {
-          o.created = true;
-          fd = open_retrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        }
-      }
+      o = open_in_order(purpose, [path](Mode mode, bool create) {
+        if (create) return open_retrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        return open_retrying(path, mode == Mode::kReadWrite  ? O_RDWR
+                                   : mode == Mode::kReadOnly ? O_RDONLY
+                                                             : O_WRONLY);
+      });
     }
-    fd = above_standard_streams(fd);
-    if (fd < 0) return {-1, Mode::kReadWrite, false, errno};
-    o.handle = fd;
+    o.handle = above_standard_streams(o.handle);
+    if (o.handle < 0) return {-1, Mode::kReadWrite, false, errno};
     return o;
   }
 
@@ -153,7 +142,12 @@ class PosixFiles final : public FileLayer {
     const off_t held = rewriting && ::fstat(handle, &st) == 0
                            ? std::min<off_t>(st.st_size, st.st_blocks * 512)
                            : 0;
-    if (at < 0 || ::ftruncate(handle, at) != 0) return errno;
+    if (at < 0) return errno;
+    // A signal may cut a slow file system's truncation short (the handlers restart nothing).
+    int cut;
+    while ((cut = ::ftruncate(handle, at)) != 0 && errno == EINTR) {
+    }
+    if (cut != 0) return errno;
 #ifdef FALLOC_FL_KEEP_SIZE
     // That room stays allocated, beyond the file's end, for the rows that will take its place: a
     // file system that sees a file cut to nothing and written again would otherwise flush it to

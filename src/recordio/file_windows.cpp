@@ -19,7 +19,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <new>
+#include <iterator>
 #include <optional>
 
 #include "file.h"
@@ -105,10 +105,9 @@ DWORD transfer_size(std::size_t n) {
   return static_cast<DWORD>(std::min<std::size_t>(n, std::size_t{1} << 30));
 }
 
-// How much a pipe's write end takes now without waiting: 0 when it cannot say. (The pipe
-// information class of the native interface; its number and layout are fixed.)
 // The room a pipe has for writing; nothing when the system will not say (the write end of an
-// anonymous pipe is often opened without the right to ask).
+// anonymous pipe is often opened without the right to ask). (The pipe information class of the
+// native interface; its number and layout are fixed.)
 std::optional<std::size_t> pipe_room(HANDLE h) {
   struct PipeLocalInformation {
     ULONG type, configuration, maximum_instances, current_instances, inbound_quota,
@@ -124,41 +123,46 @@ std::optional<std::size_t> pipe_room(HANDLE h) {
 
 // A write to a pipe whose room is unknown, from a thread of its own, waited for a short while and
 // then given up (and cancelled where the system can): a handler never waits for a reader who has
-// stopped reading. The write's state is left to the thread, which may outlive the wait.
+// stopped reading. The write's record is left to the thread, which may outlive the wait.
 struct DetachedWrite {
   HANDLE h;
   const char* from;
   DWORD n;
-  volatile LONG put;
+  DWORD put;
+  bool in_use;
 };
+
+// The records live in static storage: the handler that writes runs while the main thread is
+// stopped wherever it was, perhaps holding the heap's lock. Only the one handler that ends the
+// run writes, so the records need no lock; one given up stays its thread's for good.
+DetachedWrite detached_writes[8];
 
 DWORD WINAPI write_detached(void* argument) {
   auto* w = static_cast<DetachedWrite*>(argument);
-  DWORD put = 0;
-  if (WriteFile(w->h, w->from, w->n, &put, nullptr))
-    InterlockedExchange(&w->put, static_cast<LONG>(put));
+  if (!WriteFile(w->h, w->from, w->n, &w->put, nullptr)) w->put = 0;
   return 0;
 }
 
 std::size_t write_within(HANDLE h, const char* from, DWORD n, DWORD milliseconds) {
-  auto* w = new (std::nothrow) DetachedWrite{h, from, n, 0};
-  if (w == nullptr) return 0;
+  DetachedWrite* w = std::find_if(std::begin(detached_writes), std::end(detached_writes),
+                                  [](const DetachedWrite& d) { return !d.in_use; });
+  if (w == std::end(detached_writes)) return 0;
+  *w = {h, from, n, 0, true};
   const HANDLE thread = CreateThread(nullptr, 0, write_detached, w, 0, nullptr);
   if (thread == nullptr) {
-    delete w;
+    w->in_use = false;
     return 0;
   }
   if (WaitForSingleObject(thread, milliseconds) != WAIT_OBJECT_0) {
     (void)CancelSynchronousIo(thread);
     if (WaitForSingleObject(thread, milliseconds) != WAIT_OBJECT_0) {
       CloseHandle(thread);
-      return 0;  // still waiting: the bytes (and `w`) are its own now
+      return 0;  // still waiting: the bytes and the record are its own now
     }
   }
   CloseHandle(thread);
-  const auto put = static_cast<std::size_t>(w->put);
-  delete w;
-  return put;
+  w->in_use = false;
+  return w->put;
 }
 
 // Facts of a handle of the system. A file on a disk is identified by its volume's serial number
@@ -254,26 +258,14 @@ class WindowsFiles final : public FileLayer {
   Opened open(const char* path, OpenFor purpose, const FileFacts& found) override {
     // A directory is no file to read or write; the C runtime would say only "Permission denied".
     if (found.kind == FileKind::kDirectory) return {-1, Mode::kReadWrite, false, EISDIR};
-    const bool existing = purpose == OpenFor::kExisting;
-    Opened o;
-    int fd = open_binary(path, _O_RDWR);
-    if (fd < 0) {
-      o.mode = Mode::kReadOnly;
-      fd = open_binary(path, _O_RDONLY);
-    }
-    if (fd < 0 && !existing) {
-      // An existing file that can only be written is opened as it is, so that it keeps its
-      // contents when nothing is written to it; only a missing file is created.
-      o.mode = Mode::kWriteOnly;
-      fd = open_binary(path, _O_WRONLY);
-      if (fd < 0 && errno == ENOENT) {
-        o.created = true;
-        fd = open_binary(path, _O_WRONLY | _O_CREAT | _O_TRUNC);
-      }
-    }
-    fd = above_standard_streams(fd);
-    if (fd < 0) return {-1, Mode::kReadWrite, false, errno};
-    o.handle = fd;
+    Opened o = open_in_order(purpose, [path](Mode mode, bool create) {
+      if (create) return open_binary(path, _O_WRONLY | _O_CREAT | _O_TRUNC);
+      return open_binary(path, mode == Mode::kReadWrite  ? _O_RDWR
+                               : mode == Mode::kReadOnly ? _O_RDONLY
+                                                         : _O_WRONLY);
+    });
+    o.handle = above_standard_streams(o.handle);
+    if (o.handle < 0) return {-1, Mode::kReadWrite, false, errno};
     return o;
   }
 

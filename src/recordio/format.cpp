@@ -179,7 +179,7 @@ std::optional<Format> Format::parse(std::string_view text) {
   return FormatParser(text).parse();
 }
 
-const Format* FormatCache::look_up(const char* text) {
+const Format* FormatCache::of(const char* text) {
   if (text == nullptr) return nullptr;
   Compiled* found = nullptr;
   for (Compiled& c : std::span(compiled_, count_)) {
@@ -191,9 +191,7 @@ const Format* FormatCache::look_up(const char* text) {
     found = &compiled_[count_ < kRoom ? count_++ : kRoom - 1];
     *found = {text, *format};
   }
-  last_text_ = text;
-  last_ = &found->format;
-  return last_;
+  return &found->format;
 }
 
 }  // namespace recordio

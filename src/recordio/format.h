@@ -59,28 +59,21 @@ class Format {
 };
 
 // The compiled forms of the constant format texts statements have used. Format texts are
-// constant data, so a text's address identifies it. A run uses three; a text beyond the cache's
-// room is compiled again into its last place whenever a statement starts with it.
+// constant data, so a text's address identifies it. A run uses a handful; a text beyond the
+// cache's room is compiled again into its last place whenever a statement starts with it.
 class FormatCache {
  public:
   static constexpr std::size_t kRoom = 8;
 
   // The compiled form of a constant format text, compiled on its first use only; nullptr for a
-  // text that does not compile. Statements in a loop use one format over and over: the last one
-  // is at hand.
-  const Format* of(const char* text) {
-    if (text == last_text_) return last_;  // none yet: nullptr, no text of a statement
-    return look_up(text);
-  }
+  // text that does not compile. (The statements keep the one they used last at hand.)
+  const Format* of(const char* text);
 
  private:
   struct Compiled {
     const char* text = nullptr;
     Format format;
   };
-  const Format* look_up(const char* text);
-  const char* last_text_ = nullptr;
-  const Format* last_ = nullptr;
   Compiled compiled_[kRoom];
   std::size_t count_ = 0;
 };

@@ -26,13 +26,6 @@ namespace {
   fatal("fmt", Failure::runtime(RuntimeError::kFormat));
 }
 
-// The next data item of the statement's format; more items than the format has is fatal.
-[[gnu::always_inline]] inline const DataItem& next_item(FormatWalk& walk) {
-  if (walk.at_end()) [[unlikely]]
-    format_error();
-  return walk.take();
-}
-
 [[noreturn, gnu::noinline]] void mismatch() {
   fatal("fmt", Failure::message("item does not match its edit descriptor"));
 }
@@ -41,15 +34,16 @@ namespace {
   fatal("fmt", Failure::message("formatted output is F editing only"));
 }
 
-// What the statements do with a format, decided by its editors' tests (Statement::plan): whether
-// a READ reads its first items as a data record's fields; for a row format, the room one of its
-// rows takes (0 for any other format); and how a WRITE writes an item.
-const FormatPlan& plan_of(const char* text, const Format& format) {
+// The compiled format of a statement's text, and what the statements do with it, decided by its
+// editors' tests (Statement::plan): whether a READ reads its first items as a data record's
+// fields, and for a row format the room one of its rows takes (0 for any other format). A text
+// that does not compile is fatal.
+const FormatPlan& plan_of(const char* text) {
   FormatPlan& plan = statement().plan;
   if (text != plan.text) [[unlikely]] {
-    const std::size_t room = row_room(format);
-    plan = {text, begins_with_record_fields(format), room,
-            room != 0 ? ItemPath::kWriteRow : ItemPath::kWrite};
+    const Format* format = runtime().formats.of(text);
+    if (format == nullptr) format_error();
+    plan = {text, format, begins_with_record_fields(*format), row_room(*format)};
   }
   return plan;
 }
@@ -119,20 +113,17 @@ void read_ahead(Statement& s) {
 [[gnu::noinline]] int read_left_field(Statement& s, char* item) {
   ReadAhead& a = s.ahead;
   const unsigned f = a.end;
-  const DataEdit& edit = s.walk.take().edit;
   Unit& unit = *s.active;
   const char* const start = unit.buffered().data();
-  float value;
-  const EditStatus status = read_real(unit, edit.width, edit.decimals, value);
-  if (status == EditStatus::kOk) {
-    std::memcpy(item, &value, sizeof value);
+  const int result = read_item(unit, s.walk.take().edit, item, sizeof(float));
+  if (result == 0) {
     if (unit.buffered().data() - start == kFieldWidth) {
       serve_from(s, f + 1);
     } else {
       a.mask = 0;
     }
   }
-  return item_result(status);
+  return result;
 }
 
 int read_one(Statement& s, char* item);
@@ -165,7 +156,7 @@ int read_other(Statement& s, char* item, ftnlen len) {
   ReadAhead& a = s.ahead;
   a.pending = false;
   if (a.next != a.end) mismatch();
-  return read_item(*s.active, next_item(s.walk).edit, item, len);
+  return read_item(*s.active, s.walk.take().edit, item, len);
 }
 
 // --- Writing
@@ -238,7 +229,7 @@ int write_row_item(Statement& s, char* item) {
   for (ftnint i = 0; i < count; ++i, item += len) {
     int status;
     if (s.writing) {
-      status = write_item(*s.active, s.walk.format(), next_item(s.walk), item, len);
+      status = write_item(*s.active, s.walk.format(), s.walk.take(), item, len);
     } else if (len == sizeof(float)) {
       status = read_one(s, item);
     } else {
@@ -263,24 +254,22 @@ static_assert(std::size(kItemPaths) == static_cast<std::size_t>(ItemPath::kWrite
 
 int s_rsfe(const cilist* c) {
   if (start_statement(*c, c->format, Direction::kReading) == nullptr) return -1;
-  const Format* format = runtime().formats.of(c->format);
+  const FormatPlan& plan = plan_of(c->format);
   // Literals are written by WRITE statements only.
-  if (format == nullptr || format->has_literals()) format_error();
+  if (plan.format->has_literals()) format_error();
   Statement& s = statement();
-  s.walk.start(*format);
+  s.walk.start(*plan.format);
   s.item_path = ItemPath::kRead;
-  s.ahead.start(plan_of(c->format, *format).record);
+  s.ahead.start(plan.record);
   return 0;
 }
 
 int s_wsfe(const cilist* c) {
   Unit* unit = start_statement(*c, c->format, Direction::kWriting);
-  const Format* format = runtime().formats.of(c->format);
-  if (format == nullptr) format_error();
+  const FormatPlan& plan = plan_of(c->format);
   Statement& s = statement();
-  s.walk.start(*format);
-  const FormatPlan& plan = plan_of(c->format, *format);
-  s.item_path = plan.write;
+  s.walk.start(*plan.format);
+  s.item_path = plan.row_room != 0 ? ItemPath::kWriteRow : ItemPath::kWrite;
   // A row is built whole in the buffer: room for all of it and its line end is made now (by
   // writing out what is published, as a field that found no room would), so that its fields
   // need no check. Nothing else in starting a WRITE can fail but fatally.
@@ -292,8 +281,8 @@ int s_wsfe(const cilist* c) {
 }
 
 int do_fio(ftnint count, void* addr, ftnlen len) {
-  // One call per item: a value read ahead and a row's field are served here, in line; every
-  // other item goes to an editor out of line.
+  // One call per item: a value read ahead and a row's field are served by the statement's item
+  // path without a stack frame of their own; every other item goes to an editor out of line.
   Statement& s = statement();
   auto* item = static_cast<char*>(addr);
   if (count == 1 && len == sizeof(real)) [[likely]]

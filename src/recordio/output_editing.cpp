@@ -168,6 +168,15 @@ int write_row_field_fixed(char* field, float v, int w) {
   return 0;
 }
 
+namespace {
+
+// The rows' fields: F7.3 and F10.3, which write_three_decimals writes.
+constexpr bool is_row_field(const DataEdit& edit) {
+  return edit.code == 'F' && edit.decimals == 3 && (edit.width == 7 || edit.width == 10);
+}
+
+}  // namespace
+
 std::size_t row_room(const Format& format) {
   if (format.begin() == format.end()) return 0;
   std::size_t room = format.literal_length() + kWrittenLineEnd.size();

@@ -140,11 +140,6 @@ template <int W>
   return true;
 }
 
-// The rows' fields: F7.3 and F10.3, which write_three_decimals writes.
-constexpr bool is_row_field(const DataEdit& edit) {
-  return edit.code == 'F' && edit.decimals == 3 && (edit.width == 7 || edit.width == 10);
-}
-
 // A row format: every data item a row field, after a literal of at most one byte. Its records are
 // built whole in a unit's buffer, each field by write_row_field in place. The room one record
 // takes there (literals, fields and line end), at most Format::kMaxParts * 11 +

@@ -7,8 +7,8 @@ namespace recordio {
 // Readies the process before anything of the runtime runs.
 void prepare_process();
 
-// Ends the process through abort, adding no message of the runtime's own: the abort signal's
-// handler is put back to the platform's default first.
+// Ends the process as abort does, with no message of the runtime's or the platform's own, and
+// with no handler of the runtime's run on the way.
 [[noreturn]] void abort_plainly() noexcept;
 
 }  // namespace recordio

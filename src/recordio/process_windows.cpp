@@ -3,7 +3,6 @@
 #include <io.h>
 #include <windows.h>
 
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 
@@ -33,7 +32,6 @@ void abort_plainly() noexcept {
   // own to standard error, then raises the abort signal, and, its handler being the default,
   // ends the process with status 3. The same ending, without the message, and with no report
   // to the system's error reporting, which could show a dialog.
-  std::signal(SIGABRT, SIG_DFL);
   _exit(3);
 }
 

@@ -13,10 +13,10 @@ namespace recordio {
 
 // A record's columns are loaded in whole vectors from a unit's buffer, past its valid bytes.
 static_assert(Unit::kSlack >= kRecordColumns);
-static_assert(kMaxExactScale < kExactPowersOfTen.size());
 
 bool begins_with_record_fields(const Format& format) {
-  if (format.end() - format.begin() < kRecordFields) return false;
+  // Without its vector path the reader reads nothing, and the full scan reads every field.
+  if (!RECORDIO_SIMD || format.end() - format.begin() < kRecordFields) return false;
   for (const DataItem& item : std::span(format.begin(), kRecordFields)) {
     const DataEdit& e = item.edit;
     if ((e.code != 'E' && e.code != 'F') || e.width != kFieldWidth ||

@@ -24,7 +24,7 @@ inline constexpr unsigned kAllFields = (1u << kRecordFields) - 1;
 
 // Whether a format begins with a data record's fields, which its READs read together: its first
 // kRecordFields items are Ew.d or Fw.d fields kFieldWidth columns wide, with d at most
-// kMaxExactScale.
+// kMaxExactScale. Never where the reader has no vector path (RECORDIO_SIMD off).
 bool begins_with_record_fields(const Format& format);
 
 // Reads the common fields among a record's first kRecordFields, as the full scan reads each on its

@@ -22,15 +22,15 @@ inline constexpr const char* kListIo = "list io";
 // direction and its format. Before any formatted statement: none, and an item is fatal.
 enum class ItemPath : unsigned char { kNone, kRead, kWrite, kWriteRow };
 
-// What statements do with the format text they saw last, as formatted_io.cpp decides it by the
-// editors' own tests: whether a READ reads its first items as a data record's fields, the room a
-// row of a row format takes (0 for any other format), and how a WRITE transfers an item.
+// The format text statements saw last, its compiled form, and what they do with it, as
+// formatted_io.cpp decides it by the editors' own tests: whether a READ reads its first items as
+// a data record's fields, and the room a row of a row format takes (0 for any other format).
 // Statements in a loop use one format over and over, and a text's address identifies it.
 struct FormatPlan {
   const char* text = nullptr;
+  const Format* format = nullptr;
   bool record = false;
   std::size_t row_room = 0;
-  ItemPath write = ItemPath::kNone;
 };
 
 // The key a unit number is ready to write under: never 0, whatever the number.

@@ -4,11 +4,11 @@
 
 #include <array>
 #include <csignal>
-#include <string_view>
 
 #include "process.h"
 #include "runtime.h"
 #include "signals.h"
+#include "terminator.h"
 
 namespace recordio {
 namespace {
@@ -81,27 +81,7 @@ extern "C" void on_signal(int sig, siginfo_t* info, void*) {
     units.close_all_quietly(false);
     end_by_default_action(sig);
   }
-  std::string_view message;
-  switch (sig) {
-    case SIGFPE:
-      message = "Floating Exception\n";
-      break;
-    case SIGABRT:
-      message = "IOT Trap\n";
-      break;
-    case SIGINT:
-      message = "Interrupt\n";
-      break;
-    default:
-      message = "Killed\n";
-      break;
-  }
-  FileLayer& files = units.files();
-  while (!message.empty()) {
-    const std::size_t n = files.write_now(kStandardError, message.data(), message.size());
-    if (n == 0) break;
-    message.remove_prefix(n);
-  }
+  write_signal_message(units.files(), sig);
   units.close_all_quietly(false);
   if (sig == SIGINT || sig == SIGTERM) _exit(1);
   abort_plainly();

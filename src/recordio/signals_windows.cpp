@@ -20,13 +20,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <string_view>
 
-#include "line_end.h"
 #include "process.h"
 #include "runtime.h"
 #include "signals.h"
+#include "terminator.h"
 
 namespace recordio {
 namespace {
@@ -38,40 +36,12 @@ constexpr int kHandledSignals[] = {SIGFPE, SIGABRT, SIGINT, SIGTERM};
 // The thread that runs the statements, for the control handler to suspend: set once, at start-up.
 HANDLE main_thread = nullptr;
 
-std::string_view message_of(int sig) {
-  switch (sig) {
-    case SIGFPE:
-      return "Floating Exception";
-    case SIGABRT:
-      return "IOT Trap";
-    case SIGINT:
-      return "Interrupt";
-    default:
-      return "Killed";
-  }
-}
-
-// Writes the signal's message and a line end to standard error, as far as the stream takes them
-// without waiting.
-void write_message(FileLayer& files, int sig) noexcept {
-  const std::string_view message = message_of(sig);
-  char line[32];
-  std::memcpy(line, message.data(), message.size());
-  std::memcpy(line + message.size(), kWrittenLineEnd.data(), kWrittenLineEnd.size());
-  std::string_view text(line, message.size() + kWrittenLineEnd.size());
-  while (!text.empty()) {
-    const std::size_t n = files.write_now(kStandardError, text.data(), text.size());
-    if (n == 0) return;
-    text.remove_prefix(n);
-  }
-}
-
 // The end of a run by a signal: its message, every unit closed, then status 1 after an
 // interrupt or a termination request, else the abnormal ending of the fatal path. Nothing here
 // waits for a stream: a message or output a stream does not take at once is dropped.
 [[noreturn]] void end_run(int sig) noexcept {
   UnitTable& units = runtime().units;
-  write_message(units.files(), sig);
+  write_signal_message(units.files(), sig);
   units.close_all_quietly(false);
   if (sig == SIGINT || sig == SIGTERM) {
     // At once, from whichever thread: no exit handler runs again, and no other thread is waited
@@ -134,13 +104,18 @@ BOOL WINAPI on_console_event(DWORD event) {
     }
     for (;;) Sleep(INFINITE);
   }
-  ending.store(true);
+  // Another event's handler may have come this far at the same time: one of them ends the run.
+  if (ending.exchange(true)) {
+    ResumeThread(main_thread);
+    for (;;) Sleep(INFINITE);
+  }
   end_run(sig);
 }
 
 }  // namespace
 
 void install_signal_handlers() {
+  // CancelSynchronousIo asks for the right to terminate the thread.
   (void)DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
                         THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_TERMINATE, FALSE, 0);
   for (const int sig : kHandledSignals) std::signal(sig, on_signal);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <string_view>
 
@@ -120,6 +121,33 @@ void crash(const Diagnostic& diagnostic, UnitTable& units, CrashHandler handler)
   units.close_all_quietly(true);
   if (handler != nullptr) handler();
   abort_plainly();  // also after a handler that returned
+}
+
+void write_signal_message(FileLayer& files, int sig) noexcept {
+  std::string_view message;
+  switch (sig) {
+    case SIGFPE:
+      message = "Floating Exception";
+      break;
+    case SIGABRT:
+      message = "IOT Trap";
+      break;
+    case SIGINT:
+      message = "Interrupt";
+      break;
+    default:
+      message = "Killed";
+      break;
+  }
+  static char line[32];
+  std::memcpy(line, message.data(), message.size());
+  std::memcpy(line + message.size(), kWrittenLineEnd.data(), kWrittenLineEnd.size());
+  std::string_view text(line, message.size() + kWrittenLineEnd.size());
+  while (!text.empty()) {
+    const std::size_t n = files.write_now(kStandardError, text.data(), text.size());
+    if (n == 0) return;
+    text.remove_prefix(n);
+  }
 }
 
 }  // namespace recordio

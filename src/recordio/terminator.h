@@ -7,6 +7,7 @@
 
 namespace recordio {
 
+class FileLayer;
 class UnitTable;
 
 // The text of one of the runtime's own error codes, for the first diagnostic line.
@@ -23,12 +24,18 @@ struct Diagnostic {
 };
 
 // Ends the process after a fatal error. A test may put a handler in place that unwinds instead,
-// to look at the lines in-process; a handler never returns. Without one: an abort that adds no
-// message of its own.
+// to look at the lines in-process; a handler should not return, and one that does is followed by
+// the abort. Without one: an abort that adds no message of its own.
 using CrashHandler = void (*)();
 
 // Writes the diagnostic's lines to standard error, closes every unit of `units` and ends the
 // process through `handler`.
 [[noreturn]] void crash(const Diagnostic& diagnostic, UnitTable& units, CrashHandler handler);
+
+// Writes the message of a run ended by the handled signal `sig` ("Interrupt", ...) and a line
+// end to standard error, as far as the stream takes them without waiting. Called from the
+// handler that ends the run, which is one at a time; the text stays in place for a write the
+// platform leaves running.
+void write_signal_message(FileLayer& files, int sig) noexcept;
 
 }  // namespace recordio

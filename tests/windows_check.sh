@@ -78,9 +78,7 @@ python3 "$top/bench/make_record.py" "$tmp/cases/full-capacity" 4125 >/dev/null
 # missing one is created empty.
 for case in no-rows-existing no-rows-missing; do
   add_case "$case"
-  { headers 32 && echo; } >"$tmp/cases/$case/QRV-N00-1.txt"
-  { headers 33 && echo; } >"$tmp/cases/$case/QRV-N90-1.txt"
-  cp "$tmp/cases/$case/QRV-N00-1.txt" "$tmp/cases/$case/QRV-UP-1.txt"
+  echo | components "$tmp/cases/$case"
 done
 printf 'an older file\r\nof two lines\n' >"$tmp/cases/no-rows-existing/accel.csv"
 

@@ -34,6 +34,7 @@
 #include "recordio/input_editing.h"
 #include "recordio/output_editing.h"
 #include "recordio/record_reader.h"
+#include "support/field_scan.h"
 #include "support/fixed_reference.h"
 
 namespace {
@@ -97,14 +98,10 @@ void shape_text(char* out, std::uint64_t k, const Shape& s) {
 
 // The full scan's value of a ten-column text, as E10.4 reads it.
 bool scanned(const char* text, std::uint32_t& bits) {
-  MemoryCursor cursor{text};
-  char digits[Format::kMaxNumericWidth];
-  DecimalNumber number;
-  if (scan_number(cursor, kWidth, kImpliedDecimals, digits, number) != EditStatus::kOk ||
-      cursor.at != text + kWidth) {
-    return false;
-  }
-  bits = std::bit_cast<std::uint32_t>(decimal_to_float(number));
+  const testing_support::FieldScan scan =
+      testing_support::scan_field(text, kWidth, kImpliedDecimals);
+  if (scan.status != EditStatus::kOk || scan.columns != kWidth) return false;
+  bits = scan.bits;
   return true;
 }
 

@@ -16,6 +16,7 @@
 
 #include "recordio/input_editing.h"
 #include "recordio/record_reader.h"
+#include "support/field_scan.h"
 
 namespace recordio {
 namespace {
@@ -54,16 +55,12 @@ unsigned expect_reads_as_the_scan(const std::string& bytes, std::size_t availabl
     SCOPED_TRACE("field " + std::to_string(f) + " \"" + bytes.substr(at, kFieldWidth) +
                  "\" of a record of " + std::to_string(end) + " columns");
     EXPECT_LE(at + kFieldWidth, end) << "read beyond the record's columns";
-    MemoryCursor cursor{bytes.data() + at};
-    char digits[Format::kMaxNumericWidth];
-    DecimalNumber number;
-    const EditStatus status =
-        scan_number(cursor, kFieldWidth, decimals[static_cast<std::size_t>(f)], digits, number);
-    EXPECT_EQ(status, EditStatus::kOk);
-    if (status != EditStatus::kOk) continue;
-    EXPECT_EQ(cursor.at - (bytes.data() + at), kFieldWidth) << "the scan ends the field early";
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(values[f]),
-              std::bit_cast<std::uint32_t>(decimal_to_float(number)));
+    const testing_support::FieldScan scan = testing_support::scan_field(
+        bytes.data() + at, kFieldWidth, decimals[static_cast<std::size_t>(f)]);
+    EXPECT_EQ(scan.status, EditStatus::kOk);
+    if (scan.status != EditStatus::kOk) continue;
+    EXPECT_EQ(scan.columns, kFieldWidth) << "the scan ends the field early";
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(values[f]), scan.bits);
   }
   return read;
 }

@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>

@@ -5,6 +5,8 @@ CMAKE    ?= cmake
 GENERATOR = -G Ninja
 FUZZ_SECONDS ?= 60
 CLANGXX  ?= clang++
+# The test suite of a build directory, which fails when it finds no tests.
+CTEST     = ctest --output-on-failure --no-tests=error --test-dir
 
 .PHONY: all build program test test-portable verify check demo bench fuzz install clean \
   package package-check cross-arm64 cross-arm64-check windows windows-check
@@ -21,12 +23,12 @@ program: $(BUILD)/build.ninja
 	$(CMAKE) --build $(BUILD) --target cdmg2csv
 
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error
+	$(CTEST) $(BUILD)
 
 # The whole test suite on the portable path: the runtime built without its vector paths.
 test-portable: $(BUILD)-portable/build.ninja
 	$(CMAKE) --build $(BUILD)-portable
-	ctest --test-dir $(BUILD)-portable --output-on-failure --no-tests=error
+	$(CTEST) $(BUILD)-portable
 
 $(BUILD)-portable/build.ninja:
 	$(CMAKE) -S . -B $(BUILD)-portable $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDMG_SIMD=OFF
@@ -57,7 +59,7 @@ check: $(BUILD)-asan/build.ninja
 	rm -rf $(SANITIZER_REPORTS) && mkdir -p $(SANITIZER_REPORTS)
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:log_path=$(SANITIZER_REPORTS)/asan \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(SANITIZER_REPORTS)/ubsan \
-	  ctest --test-dir $(BUILD)-asan --output-on-failure --no-tests=error; \
+	  $(CTEST) $(BUILD)-asan; \
 	status=$$?; \
 	for report in $(SANITIZER_REPORTS)/*; do \
 	  [ -e "$$report" ] || continue; echo "== $$report"; cat "$$report"; status=1; \

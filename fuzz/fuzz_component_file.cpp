@@ -310,9 +310,9 @@ void read_and_check(const char* plan, const Expectation& e, bool plan_b, const s
   std::string diagnostics;
   {
     InProcessRuntime runtime;
-    testing_support::FakeFiles& system = runtime.files();
-    system.files.emplace(kFileName, file);
-    const std::size_t open_before = system.open_handles();
+    testing_support::FakeFiles& files = runtime.files();
+    files.files.emplace(kFileName, file);
+    const std::size_t open_before = files.open_handles();
     try {
       cdmg::read_component(g_arena.run, plan_b ? cdmg::HeaderPlan::kB : cdmg::HeaderPlan::kA,
                            g_name, target_of(g_arena.run, plan_b));
@@ -322,12 +322,12 @@ void read_and_check(const char* plan, const Expectation& e, bool plan_b, const s
       crashed = true;
     }
     if (recordio::runtime().units.unit(11).connected()) report(plan, "unit 11 is still connected");
-    if (system.open_handles() != open_before) report(plan, "a descriptor was left open");
-    if (system.files.size() != 1 || system.files.at(kFileName) != file) {
+    if (files.open_handles() != open_before) report(plan, "a descriptor was left open");
+    if (files.files.size() != 1 || files.files.at(kFileName) != file) {
       report(plan, "the component file was changed, or another file made");
     }
-    console = system.out;
-    diagnostics = system.err;
+    console = files.out;
+    diagnostics = files.err;
   }
   if (signal_mask() != mask_before) {
     report(plan, "the signal mask was left changed");

@@ -3,7 +3,6 @@
 // component file stops the run.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <optional>

@@ -1,13 +1,9 @@
 // The complete conversion run: the console dialogue, the combined file and its name, and the run
 // driven through pipes as an interactive session would drive it.
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>

@@ -19,7 +19,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <thread>

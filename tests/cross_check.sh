@@ -45,9 +45,7 @@ done
 for seed in "$top"/fuzz/corpus/formatted_input/*; do
   name="records-$(basename "$seed")"
   add_case "$name"
-  { headers 32 && cat "$seed" && printf '\n\n'; } >"$tmp/cases/$name/QRV-N00-1.txt"
-  { headers 33 && cat "$seed" && printf '\n\n'; } >"$tmp/cases/$name/QRV-N90-1.txt"
-  cp "$tmp/cases/$name/QRV-N00-1.txt" "$tmp/cases/$name/QRV-UP-1.txt"
+  { cat "$seed" && printf '\n\n'; } | components "$tmp/cases/$name"
 done
 
 mkdir -p "$tmp/native" "$tmp/cross"

@@ -30,17 +30,6 @@ std::vector<std::string> diagnostic(const std::string& failure, const std::strin
   return lines_of(testing_support::diagnostic_text(failure, unit_line, format, writing));
 }
 
-// Runs `body` after opening the file `name`, holding `content`, with status "old" on kFileUnit;
-// true when the run ended normally.
-bool run_on_file(InProcessRuntime& runtime, const std::string& name, const std::string& content,
-                 const std::function<void()>& body) {
-  runtime.files().files[name] = content;
-  return runtime.run([&] {
-    open_file(kFileUnit, text80(name), "old");
-    body();
-  });
-}
-
 // --- The diagnostic
 
 TEST(FatalPath, OpenOldOfAMissingFileAfterAConsoleLine) {
@@ -87,7 +76,7 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    EXPECT_FALSE(run_on_file(runtime, "two.txt", "one\ntwo\n", [&] {
+    EXPECT_FALSE(runtime.run_on_file("two.txt", "one\ntwo\n", [&] {
       for (int k = 0; k < 3; ++k) skip_record(kFileUnit);
       c.formatted ? read_line(kFileUnit) : skip_record(kFileUnit);
     }));
@@ -99,7 +88,7 @@ TEST(FatalPath, ReadStartAtTheEndOfAFile) {
 TEST(FatalPath, EndOfFileInsideATextFieldWithoutAnExit) {
   InProcessRuntime runtime;
   FakeFiles& fake = runtime.files();
-  EXPECT_FALSE(run_on_file(runtime, "last.txt", "first\nlast", [] {
+  EXPECT_FALSE(runtime.run_on_file("last.txt", "first\nlast", [] {
     console_line(read_line(kFileUnit));
     read_line(kFileUnit);
     console_line("after");
@@ -152,7 +141,7 @@ TEST(FatalPath, UnexpectedCharacterInANumericField) {
     SCOPED_TRACE(std::string("record \"") + c.record + "\"" + (c.end_exit ? " with exit" : ""));
     InProcessRuntime runtime;
     FakeFiles& fake = runtime.files();
-    EXPECT_FALSE(run_on_file(runtime, "data.txt", std::string(c.record) + "\n", [&] {
+    EXPECT_FALSE(runtime.run_on_file("data.txt", std::string(c.record) + "\n", [&] {
       read_data(kFileUnit, c.end_exit);
       console_line("after");
     }));
@@ -175,7 +164,7 @@ TEST(FatalPath, FailureTextOfTheCaller) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InProcessRuntime runtime;
-    EXPECT_FALSE(run_on_file(runtime, "data.txt", "       1.5\n       2.5\n", [&] {
+    EXPECT_FALSE(runtime.run_on_file("data.txt", "       1.5\n       2.5\n", [&] {
       read_data(kFileUnit, true);
       if (c.within_statement) {
         const cilist data{0, kFileUnit, 1, kFormat1000, 0};

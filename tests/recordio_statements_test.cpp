@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -52,33 +50,35 @@ void report(const std::string& line) {
   reported += line + "\n";
 }
 
-// Runs `body` in-process over the files `files` and standard input `input`, then STOPs.
+// What the run of `runtime` left behind; `stopped`: it ended normally.
+Outcome outcome_of(InProcessRuntime& runtime, bool stopped) {
+  const FakeFiles& fake = runtime.files();
+  return {fake.out, fake.err, fake.files, stopped, reported};
+}
+
+// Runs `body` in-process over the files `files` and standard input `input`, a read or write of
+// the fake moving at most `most_per_transfer` bytes, then STOPs.
 Outcome run_scenario(const std::function<void()>& body,
                      const std::map<std::string, std::string>& files = {},
-                     const std::string& input = "") {
+                     const std::string& input = "",
+                     std::size_t most_per_transfer = static_cast<std::size_t>(-1)) {
   InProcessRuntime runtime;
   FakeFiles& fake = runtime.files();
   fake.files = files;
   fake.input = input;
+  fake.most_per_transfer = most_per_transfer;
   reported.clear();
-  Outcome o;
-  o.stopped = runtime.run(body);
-  o.out = fake.out;
-  o.err = fake.err;
-  o.files = fake.files;
-  o.report = reported;
-  return o;
+  const bool stopped = runtime.run(body);
+  return outcome_of(runtime, stopped);
 }
 
 // The scenario over the file `name` holding `content`, opened with status "old" on kFileUnit.
 Outcome run_on_file(const std::string& name, const std::string& content,
                     const std::function<void()>& body) {
-  return run_scenario(
-      [&] {
-        open_file(kFileUnit, text80(name), "old");
-        body();
-      },
-      {{name, content}});
+  InProcessRuntime runtime;
+  reported.clear();
+  const bool stopped = runtime.run_on_file(name, content, body);
+  return outcome_of(runtime, stopped);
 }
 
 // For a scenario expected to stop normally.
@@ -734,25 +734,23 @@ TEST(FormattedRead, RecordsReadAsTheEditorsReadEachFieldOnItsOwn) {
     // Reads as the file system gives them, and reads of at most seven bytes.
     for (const std::size_t most : {static_cast<std::size_t>(-1), std::size_t{7}}) {
       SCOPED_TRACE(std::string(format) + ", at most " + std::to_string(most) + " bytes a read");
-      InProcessRuntime runtime;
-      runtime.files().files = {{"data.txt", file}};
-      runtime.files().most_per_transfer = most;
-      reported.clear();
-      const bool stopped = runtime.run([&] {
-        open_file(kFileUnit, text80("data.txt"), "old");
-        for (int k = 0; k < 10000; ++k) {
-          const std::string line = read_with(kFileUnit, format, edits);
-          reported += line;
-          if (last(line)) break;
-        }
-      });
-      if (!stopped) {
-        EXPECT_EQ(testing_support::lines_of(runtime.files().err).at(0),
-                  "fmt: read unexpected character");
-        reported += "fatal\n";
+      const Outcome run = run_scenario(
+          [&] {
+            open_file(kFileUnit, text80("data.txt"), "old");
+            for (int k = 0; k < 10000; ++k) {
+              const std::string line = read_with(kFileUnit, format, edits);
+              reported += line;
+              if (last(line)) break;
+            }
+          },
+          {{"data.txt", file}}, "", most);
+      std::string lines = run.report;
+      if (!run.stopped) {
+        EXPECT_EQ(testing_support::lines_of(run.err).at(0), "fmt: read unexpected character");
+        lines += "fatal\n";
       }
-      EXPECT_TRUE(reported == expected)
-          << "the first difference is in READ " << first_difference(reported, expected);
+      EXPECT_TRUE(lines == expected)
+          << "the first difference is in READ " << first_difference(lines, expected);
     }
   }
 }

@@ -78,9 +78,7 @@ python3 "$top/bench/make_record.py" "$tmp/cases/full-capacity" 4125 >/dev/null
 # missing one is created empty.
 for case in no-rows-existing no-rows-missing; do
   add_case "$case"
-  { headers 32 && echo; } >"$tmp/cases/$case/QRV-N00-1.txt"
-  { headers 33 && echo; } >"$tmp/cases/$case/QRV-N90-1.txt"
-  cp "$tmp/cases/$case/QRV-N00-1.txt" "$tmp/cases/$case/QRV-UP-1.txt"
+  echo | components "$tmp/cases/$case"
 done
 printf 'an older file\r\nof two lines\n' >"$tmp/cases/no-rows-existing/accel.csv"
 
@@ -183,7 +181,7 @@ while IFS='|' read -r case name change expected first; do
   else
     (cd "$dir" && printf '%s\n' "$name" | "$wine" "$exe" >console.txt 2>diagnostics.txt) || status=$?
   fi
-  got=$(head -n 1 "$dir/diagnostics.txt" | tr -d '\r')
+  got=$(first_line "$case")
   [[ "$status" == "$expected" && "$got" == "$first" ]] ||
     fail "$case: status $status, diagnostic '$got'; expected $expected, '$first'"
   for component in "$tmp/cases/sample"/QRV-*.txt; do
@@ -244,7 +242,7 @@ event_run() {
 same_ending() {
   local case=$1
   why=$(same_as_native "$case" sample) || fail "$case: $why"
-  echo "same: $case (ending $(cat "$tmp/windows/$case/status.txt"), $(head -n 1 "$tmp/windows/$case/diagnostics.txt" | tr -d '\r'))"
+  echo "same: $case (ending $(cat "$tmp/windows/$case/status.txt"), $(first_line "$case"))"
 }
 
 signalled_run "$tmp/native/interrupt" INT "$native"
@@ -265,11 +263,9 @@ same_ending close
 
 # Ctrl-C while the run waits in a write that nobody reads (a named pipe, the rows held back by
 # its full buffer): the write is cancelled, the run ends as any interrupted run does.
-cp -r "$tmp/cases/sample" "$tmp/windows/blocked-write"
-status=0
-(cd "$tmp/windows/blocked-write" &&
-  helper ctrl-c console.txt 'Enter Output' --pipe=cdmg2csv-check '--input-first=\\.\pipe\cdmg2csv-check\n' \
-    --settle=1000 -- "$wexe" >console.txt 2>diagnostics.txt) || status=$?
+event_run "$tmp/windows/blocked-write" ctrl-c --pipe=cdmg2csv-check \
+  '--input-first=\\.\pipe\cdmg2csv-check\n' --settle=1000
+status=$(cat "$tmp/windows/blocked-write/status.txt")
 [[ "$status" == 1 && "$(cat "$tmp/windows/blocked-write/diagnostics.txt")" == $'Interrupt\r' ]] ||
   fail "blocked-write: status $status, diagnostics: $(cat "$tmp/windows/blocked-write/diagnostics.txt")"
 crlf "$sample_console" | cmp -s - "$tmp/windows/blocked-write/console.txt" ||
@@ -284,9 +280,8 @@ same_ending ctrl-c-ignored
 
 # A name that reaches standard output's own file, opened for writing only as a command
 # interpreter's redirection opens it: the rows follow the console lines through the stream.
-mkdir -p "$tmp/native/through-stdout" "$tmp/windows/through-stdout"
-cp "$tmp/cases/sample"/QRV-*.txt "$tmp/native/through-stdout/"
-cp "$tmp/cases/sample"/QRV-*.txt "$tmp/windows/through-stdout/"
+copy_sample "$tmp/native/through-stdout"
+copy_sample "$tmp/windows/through-stdout"
 (cd "$tmp/native/through-stdout" && printf 'run.log\n' | "$native" >run.log 2>diagnostics.txt) ||
   fail "through-stdout: the native run failed"
 status=0
@@ -295,7 +290,7 @@ status=0
 echo 0 >"$tmp/native/through-stdout/status.txt"
 echo "$status" >"$tmp/windows/through-stdout/status.txt"
 same_ending through-stdout
-echo "   (run.log: $(grep -c $'\r$' "$tmp/windows/through-stdout/run.log") lines, the console's and the rows)"
+echo "   (run.log: $(rows through-stdout run.log) lines, the console's and the rows)"
 
 # A standard output that is closed: the console's first write fails.
 for side in native windows; do

@@ -9,6 +9,7 @@
 #include "recordio/recordio.h"
 #include "recordio/runtime.h"
 #include "recordio/statement.h"
+#include "support/statements.h"
 
 namespace testing_support {
 
@@ -240,6 +241,15 @@ bool InProcessRuntime::run(const std::function<void()>& body) {
     return false;
   }
   return true;
+}
+
+bool InProcessRuntime::run_on_file(const std::string& name, const std::string& content,
+                                   const std::function<void()>& body) {
+  files_.files[name] = content;
+  return run([&] {
+    recordio_testing::open_file(recordio_testing::kFileUnit, recordio_testing::text80(name), "old");
+    body();
+  });
 }
 
 InProcessRuntime::~InProcessRuntime() {

@@ -121,6 +121,10 @@ class InProcessRuntime {
   void stop();
   // Runs `body`, then stop(): true when the run ended normally, false when it took the fatal path.
   bool run(const std::function<void()>& body);
+  // run() over the file `name`, holding `content`, opened first with status "old" on the file
+  // unit of the scenarios (support/statements.h).
+  bool run_on_file(const std::string& name, const std::string& content,
+                   const std::function<void()>& body);
 
  private:
   FakeFiles files_;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,14 +76,7 @@ PipedRun::PipedRun(PipedRunOptions options) {
       _exit(120);
     }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(121);
-    const rlimit no_core{0, 0};
-    setrlimit(RLIMIT_CORE, &no_core);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : {SIGINT, SIGTERM, SIGFPE, SIGABRT, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) {
-      std::signal(sig, SIG_DFL);
-    }
+    start_as_a_shell_starts_it();
     if (options.before_exec) options.before_exec();
     execv(argv[0], argv.data());
     _exit(127);

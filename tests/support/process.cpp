@@ -1,10 +1,15 @@
 #include "support/process.h"
 
+#include "support/signal_endings.h"
+
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -161,8 +166,18 @@ ProcessResult run_program(const ProcessOptions& options) {
   return capture.finish(pid);
 }
 
+void start_as_a_shell_starts_it() {
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  for (const HandledSignal& s : kHandledSignals) std::signal(s.signal, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 ProcessResult run_in_child(const std::function<void()>& body, const std::string& input) {
   Capture capture(input);
+  std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {

@@ -35,8 +35,14 @@ ProcessResult run_program(const ProcessOptions& options = {});
 
 // Runs `body` in a forked child with standard input holding `input` and standard output and
 // error captured; `body` is expected to end the process (STOP, the fatal path, a signal). A
-// body that returns ends the child with status 0 through exit().
+// body that returns ends the child with status 0 through exit(). The test's own buffered output
+// is written out before the fork, so that none of it reaches the child's streams.
 ProcessResult run_in_child(const std::function<void()>& body, const std::string& input = "");
+
+// In a child: no core files, and the handled signals and the signal mask as a process started by
+// a shell has them, whatever the test runner ignores or blocks (a runner under nohup ignores
+// hang-ups).
+void start_as_a_shell_starts_it();
 
 // The path of the program under test.
 std::string program_path();

@@ -17,6 +17,16 @@ headers() {
   for ((n = 1; n <= $1; n++)); do echo "header record $n"; done
 }
 
+# The three component files of a record in directory $1, each its header and then the same
+# body, read from standard input as it comes (any bytes): 32 header records for N00 and UP, 33
+# for N90.
+components() {
+  mkdir -p "$1"
+  { headers 32 && cat; } >"$1/QRV-N00-1.txt"
+  { headers 33 && tail -n +33 "$1/QRV-N00-1.txt"; } >"$1/QRV-N90-1.txt"
+  cp "$1/QRV-N00-1.txt" "$1/QRV-UP-1.txt"
+}
+
 # The bundled sample record's three component files, copied into directory $1.
 copy_sample() {
   mkdir -p "$1"
